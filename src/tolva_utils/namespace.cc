@@ -1,0 +1,150 @@
+// snake_case names and "::"-joined namespaced names.
+//
+// to_snake_case is three rewrites and a lowercasing:
+//   1. "(.)([A-Z][a-z]+)"   -> "${1}_${2}"   (any character before a capitalised word)
+//   2. "__([A-Z])"          -> "_${1}"       (undo the doubling of step 1 after an "_")
+//   3. "([a-z0-9])([A-Z])"  -> "${1}_${2}"   (lower case or digit before a capital)
+//   4. full Unicode lowercasing (final sigma included)
+// Each rewrite replaces the leftmost match, then the leftmost match starting
+// at or after its end, and so on, over the text of the step before. The
+// patterns are fixed and small, so each is a hand-written scanner: "." is one
+// Unicode scalar value other than "\n", the classes are ASCII, "+" is greedy.
+// Matches start on character boundaries only, so a multi-byte character
+// before a capital is the "." of its match as a whole.
+
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+#include "tolva_utils/namespace.h"
+#include "tolva_utils/text.h"
+
+namespace tolva_utils::namespace_ {
+
+namespace {
+
+bool is_upper(char c) { return c >= 'A' && c <= 'Z'; }
+bool is_lower(char c) { return c >= 'a' && c <= 'z'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Bytes of the UTF-8 character whose lead byte is `lead`; the text is valid.
+std::size_t char_length(char lead) {
+  const auto byte = static_cast<unsigned char>(lead);
+  if (byte < 0x80) return 1;
+  if (byte < 0xE0) return 2;
+  if (byte < 0xF0) return 3;
+  return 4;
+}
+
+// Step 1: "(.)([A-Z][a-z]+)" -> "${1}_${2}".
+std::string split_capitalised_words(const std::string& in) {
+  std::string out;
+  out.reserve(in.size() + in.size() / 4);
+  std::size_t copied = 0;
+  std::size_t pos = 0;
+  while (pos < in.size()) {
+    const std::size_t length = char_length(in[pos]);
+    const std::size_t capital = pos + length;
+    if (in[pos] != '\n' && capital < in.size() && is_upper(in[capital])) {
+      std::size_t end = capital + 1;
+      while (end < in.size() && is_lower(in[end])) ++end;
+      if (end > capital + 1) {
+        out.append(in, copied, capital - copied);
+        out.push_back('_');
+        out.append(in, capital, end - capital);
+        copied = pos = end;
+        continue;
+      }
+    }
+    pos += length;
+  }
+  out.append(in, copied, std::string::npos);
+  return out;
+}
+
+// Step 2: "__([A-Z])" -> "_${1}".
+std::string merge_double_underscores(const std::string& in) {
+  std::string out;
+  out.reserve(in.size());
+  std::size_t pos = 0;
+  while (pos < in.size()) {
+    if (in[pos] == '_' && pos + 2 < in.size() && in[pos + 1] == '_' && is_upper(in[pos + 2])) {
+      out.push_back('_');
+      out.push_back(in[pos + 2]);
+      pos += 3;
+    } else {
+      out.push_back(in[pos++]);
+    }
+  }
+  return out;
+}
+
+// Step 3: "([a-z0-9])([A-Z])" -> "${1}_${2}".
+std::string split_before_capitals(const std::string& in) {
+  std::string out;
+  out.reserve(in.size() + in.size() / 4);
+  std::size_t pos = 0;
+  while (pos < in.size()) {
+    if ((is_lower(in[pos]) || is_digit(in[pos])) && pos + 1 < in.size() && is_upper(in[pos + 1])) {
+      out.push_back(in[pos]);
+      out.push_back('_');
+      out.push_back(in[pos + 1]);
+      pos += 2;
+    } else {
+      out.push_back(in[pos++]);
+    }
+  }
+  return out;
+}
+
+// Step 4: the full Unicode lowercase mapping; ASCII needs no table.
+std::string lowercase(std::string text) {
+  if (text::is_ascii(text)) {
+    for (char& c : text) {
+      if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+  }
+  icu::UnicodeString wide = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+  wide.toLower(icu::Locale::getRoot());
+  std::string out;
+  wide.toUTF8String(out);
+  return out;
+}
+
+}  // namespace
+
+std::string to_snake_case(std::string_view name) {
+  // Ill-formed UTF-8 (which no Python string holds) is first made valid,
+  // each maximal ill-formed subpart becoming U+FFFD, so the scanners see
+  // whole scalar values and the result is always valid UTF-8.
+  std::string text = text::is_valid_utf8(name) ? std::string(name) : text::to_valid_utf8(name);
+  // The rewrites all need an ASCII capital; without one they change nothing.
+  bool has_capital = false;
+  for (const char c : text) has_capital = has_capital || is_upper(c);
+  if (has_capital) text = split_before_capitals(merge_double_underscores(split_capitalised_words(text)));
+  return lowercase(std::move(text));
+}
+
+std::string build_namespaced_name(std::optional<std::string_view> ns, std::optional<std::string_view> name) {
+  std::string out;
+  bool first = true;
+  const auto append_part = [&](std::string_view part) {
+    if (!first) out.append("::");
+    out.append(part);
+    first = false;
+  };
+  if (ns) {
+    std::string_view rest = *ns;
+    for (;;) {
+      const std::size_t separator = rest.find("::");
+      const std::string_view segment = rest.substr(0, separator);
+      if (!segment.empty()) append_part(to_snake_case(segment));
+      if (separator == std::string_view::npos) break;
+      rest.remove_prefix(separator + 2);
+    }
+  }
+  if (name && !name->empty()) append_part(*name);
+  return out;
+}
+
+}  // namespace tolva_utils::namespace_
