@@ -389,11 +389,11 @@ tolva::Result<IsoTime> parse_time(std::string_view text) {
 }
 
 tolva::Result<IsoDateTime> parse_datetime(std::string_view text) {
+  // Like every parser here, ASCII or no date at all: this test comes before
+  // the trim, so only ASCII white space is ever trimmed.
+  if (!text::is_ascii(text)) return unknown_format(text);
   const std::string_view trimmed = text::trim_white_space(text);
   if (trimmed.empty()) return tolva::Error{"String does not contain a date: " + std::string(text)};
-  // White space around the content may be any Unicode white space; the
-  // content itself is ASCII or the text is no date.
-  if (!text::is_ascii(trimmed)) return unknown_format(text);
 
   // An upper-case "T" makes the text an ISO date-time and nothing else.
   if (const std::size_t t = trimmed.find('T'); t != std::string_view::npos) {
