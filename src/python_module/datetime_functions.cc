@@ -1,0 +1,245 @@
+// parse_iso_date, parse_iso_time, parse_datetime, parse_iso_duration,
+// duration_isoformat and timezone_from_name: ISO 8601 texts to `datetime`
+// values and back, and time zones by name.
+//
+// This is the only file that includes <datetime.h>: the header defines the
+// pointer to the interpreter's datetime C API as a static of each translation
+// unit that includes it, so one file keeps one cached copy.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <datetime.h>
+
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "python_module/arguments.h"
+#include "python_module/errors.h"
+#include "python_module/functions.h"
+#include "python_module/interpreter_lock.h"
+#include "python_module/py_ref.h"
+#include "python_module/result_conversion.h"
+#include "tolva_utils/isodate.h"
+
+namespace python_module {
+
+namespace isodate = tolva_utils::isodate;
+
+namespace {
+
+constexpr const char* kTextParameter[] = {"s"};
+constexpr Signature kParseIsoDate{"parse_iso_date", nullptr, kTextParameter, 1};
+constexpr Signature kParseIsoTime{"parse_iso_time", nullptr, kTextParameter, 1};
+constexpr Signature kParseDatetime{"parse_datetime", nullptr, kTextParameter, 1};
+constexpr Signature kParseIsoDuration{"parse_iso_duration", nullptr, kTextParameter, 1};
+
+constexpr const char* kDurationParameter[] = {"tduration"};
+constexpr Signature kDurationIsoformat{"duration_isoformat", nullptr, kDurationParameter, 1};
+
+constexpr const char* kNameParameter[] = {"name"};
+constexpr Signature kTimezoneFromName{"timezone_from_name", nullptr, kNameParameter, 1};
+
+// Loads the datetime C API capsule on first use (importing `datetime`); the
+// pointer is kept for the life of the process. Returns false with an
+// exception set when it cannot be loaded; a later call tries again.
+bool datetime_api() noexcept {
+  if (PyDateTimeAPI == nullptr) PyDateTime_IMPORT;
+  return PyDateTimeAPI != nullptr;
+}
+
+// Binds and converts the one text argument of a parser.
+bool text_argument(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   std::string_view& text) {
+  std::array<PyObject*, 1> bound;
+  if (!bind_fastcall(signature, args, nargs, kwnames, bound)) return false;
+  return convert_argument(signature, bound, 0, convert_text, text);
+}
+
+// Sets TypeError "{producer} returned {type}, not a tzinfo" and returns NULL.
+PyObject* raise_not_tzinfo(const char* producer, PyObject* object) noexcept {
+  Owned type = Owned::steal(type_name_of(object));
+  if (type) PyErr_Format(PyExc_TypeError, "%s returned %U, not a tzinfo", producer, type.get());
+  return nullptr;
+}
+
+// timedelta(0, seconds, 0), normalised. NEW reference or NULL.
+PyObject* offset_delta(std::int32_t seconds) noexcept { return PyDelta_FromDSU(0, seconds, 0); }
+
+// The zone of parse_iso_time: datetime.timezone(delta, text) called through
+// the `datetime` module, so the zone is named after the offset as written,
+// zero offsets included; "Z" is the UTC singleton. NEW reference or NULL.
+PyObject* time_zone_named_as_written(const isodate::IsoTzInfo& zone) noexcept {
+  if (zone.kind == isodate::IsoTzInfo::Kind::Utc) return Py_NewRef(PyDateTime_TimeZone_UTC);
+  Owned delta = Owned::steal(offset_delta(zone.seconds));
+  if (!delta) return nullptr;
+  Owned name = Owned::steal(new_text(zone.text));
+  if (!name) return nullptr;
+  static PyObject* datetime_name = nullptr;
+  static PyObject* timezone_name = nullptr;
+  if (interned(datetime_name, "datetime") == nullptr || interned(timezone_name, "timezone") == nullptr) {
+    return nullptr;
+  }
+  Owned module = Owned::steal(PyImport_Import(datetime_name));
+  if (!module) return nullptr;
+  Owned timezone = Owned::steal(PyObject_GetAttr(module.get(), timezone_name));
+  if (!timezone) return nullptr;
+  PyObject* call_args[] = {delta.get(), name.get()};
+  Owned zone_object = Owned::steal(PyObject_Vectorcall(timezone.get(), call_args, 2, nullptr));
+  if (!zone_object) return nullptr;
+  if (!PyTZInfo_Check(zone_object.get())) return raise_not_tzinfo("datetime.timezone()", zone_object.get());
+  return zone_object.release();
+}
+
+// The zone of parse_datetime: UTC for "Z" and for any zero offset, else an
+// unnamed fixed-offset zone (Python names it "UTC+05:30"). NEW reference or
+// NULL.
+PyObject* fixed_offset_zone(const isodate::IsoTzInfo& zone) noexcept {
+  if (zone.kind == isodate::IsoTzInfo::Kind::Utc || zone.seconds == 0) return Py_NewRef(PyDateTime_TimeZone_UTC);
+  Owned delta = Owned::steal(offset_delta(zone.seconds));
+  if (!delta) return nullptr;
+  return PyTimeZone_FromOffset(delta.get());
+}
+
+}  // namespace
+
+PyObject* parse_iso_date(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::string_view text;
+    if (!text_argument(kParseIsoDate, args, nargs, kwnames, text)) return nullptr;
+
+    const auto parsed = run_native(text.size(), [&] { return isodate::parse_date(text); });
+    if (!parsed) return raise_value_error(parsed.error());
+    if (!datetime_api()) return nullptr;
+    // The constructor checks the calendar (month 13, April 31) with its own ValueError.
+    const isodate::IsoDate& date = parsed.value();
+    return PyDate_FromDate(date.year, date.month, date.day);
+  });
+}
+
+PyObject* parse_iso_time(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::string_view text;
+    if (!text_argument(kParseIsoTime, args, nargs, kwnames, text)) return nullptr;
+
+    const auto parsed = run_native(text.size(), [&] { return isodate::parse_time(text); });
+    if (!parsed) return raise_value_error(parsed.error());
+    if (!datetime_api()) return nullptr;
+    const isodate::IsoTime& time = parsed.value();
+    Owned zone;
+    if (time.tzinfo) {
+      zone = Owned::steal(time_zone_named_as_written(*time.tzinfo));
+      if (!zone) return nullptr;
+    }
+    // The constructor checks the ranges (hour 24, a microsecond of 1000000).
+    return PyDateTimeAPI->Time_FromTime(time.hour, time.minute, time.second, static_cast<int>(time.microsecond),
+                                        zone ? zone.get() : Py_None, PyDateTimeAPI->TimeType);
+  });
+}
+
+PyObject* parse_datetime(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::string_view text;
+    if (!text_argument(kParseDatetime, args, nargs, kwnames, text)) return nullptr;
+
+    const auto parsed = run_native(text.size(), [&] { return isodate::parse_datetime(text); });
+    if (!parsed) return raise_value_error(parsed.error());
+    if (!datetime_api()) return nullptr;
+    const isodate::IsoDate& date = parsed.value().date;
+    const isodate::IsoTime& time = parsed.value().time;
+    Owned zone;
+    if (time.tzinfo) {
+      zone = Owned::steal(fixed_offset_zone(*time.tzinfo));
+      if (!zone) return nullptr;
+    }
+    return PyDateTimeAPI->DateTime_FromDateAndTime(date.year, date.month, date.day, time.hour, time.minute,
+                                                   time.second, static_cast<int>(time.microsecond),
+                                                   zone ? zone.get() : Py_None, PyDateTimeAPI->DateTimeType);
+  });
+}
+
+PyObject* parse_iso_duration(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::string_view text;
+    if (!text_argument(kParseIsoDuration, args, nargs, kwnames, text)) return nullptr;
+
+    const auto parsed = run_native(text.size(), [&] { return isodate::parse_duration(text); });
+    if (!parsed) return raise_value_error(parsed.error());
+    if (parsed.value().kind == isodate::IsoDuration::Kind::YearsOrMonths) {
+      std::string message = "ISO 8601 duration '";
+      message += text;
+      message += "' contains year/month components that cannot be represented as a fixed timedelta";
+      return raise_type_error(message);
+    }
+    const auto parts = isodate::split_timedelta(parsed.value().micros);
+    if (!parts) return raise_overflow_error(parts.error());
+    if (!datetime_api()) return nullptr;
+    // Already normal, so no normalisation; the constructor refuses more days
+    // than timedelta.max with its own OverflowError.
+    return PyDateTimeAPI->Delta_FromDelta(parts.value().days, parts.value().seconds, parts.value().microseconds,
+                                          /*normalize=*/0, PyDateTimeAPI->DeltaType);
+  });
+}
+
+PyObject* duration_isoformat(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> bound;
+    if (!bind_fastcall(kDurationIsoformat, args, nargs, kwnames, bound)) return nullptr;
+    PyObject* delta = nullptr;  // BORROWED
+    if (!convert_argument(kDurationIsoformat, bound, 0, convert_any, delta)) return nullptr;
+    if (!datetime_api()) return nullptr;
+    if (!PyDelta_Check(delta)) return raise_type_error("duration_isoformat expects a datetime.timedelta");
+
+    const int days = PyDateTime_DELTA_GET_DAYS(delta);
+    const int seconds = PyDateTime_DELTA_GET_SECONDS(delta);
+    const int microseconds = PyDateTime_DELTA_GET_MICROSECONDS(delta);
+    // Three numbers: the work is always short, so the lock stays held.
+    const std::string text =
+        run_native(0, [&] { return isodate::duration_isoformat(days, seconds, microseconds); });
+    return new_text(text);
+  });
+}
+
+PyObject* timezone_from_name(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) noexcept {
+  // All with the interpreter lock held: this calls back into Python.
+  return guarded([&]() -> PyObject* {
+    std::array<PyObject*, 1> bound;
+    if (!bind_fastcall(kTimezoneFromName, args, nargs, kwnames, bound)) return nullptr;
+    std::string_view name;
+    if (!convert_argument(kTimezoneFromName, bound, 0, convert_text, name)) return nullptr;
+    if (name.empty()) Py_RETURN_NONE;
+
+    static PyObject* zoneinfo_name = nullptr;
+    static PyObject* zone_info_name = nullptr;
+    if (interned(zoneinfo_name, "zoneinfo") == nullptr || interned(zone_info_name, "ZoneInfo") == nullptr) {
+      return nullptr;
+    }
+    Owned module = Owned::steal(PyImport_Import(zoneinfo_name));
+    if (!module) return nullptr;
+    Owned zone_info = Owned::steal(PyObject_GetAttr(module.get(), zone_info_name));
+    if (!zone_info) return nullptr;
+    if (!datetime_api()) return nullptr;
+
+    // An exact str is passed on as it is; a subclass as its plain text.
+    Owned key = PyUnicode_CheckExact(bound[0]) ? Owned::share(bound[0]) : Owned::steal(new_text(name));
+    if (!key) return nullptr;
+    Owned zone = Owned::steal(PyObject_CallOneArg(zone_info.get(), key.get()));
+    if (!zone) {
+      // An unknown or invalid key is "no zone". Only ordinary errors are
+      // swallowed: MemoryError and the BaseExceptions that are not Exceptions
+      // (KeyboardInterrupt, SystemExit, PanicException, ...) must reach the caller.
+      if (PyErr_ExceptionMatches(PyExc_Exception) && !PyErr_ExceptionMatches(PyExc_MemoryError)) {
+        PyErr_Clear();
+        Py_RETURN_NONE;
+      }
+      return nullptr;
+    }
+    if (!PyTZInfo_Check(zone.get())) return raise_not_tzinfo("zoneinfo.ZoneInfo()", zone.get());
+    return zone.release();
+  });
+}
+
+}  // namespace python_module
