@@ -2,8 +2,8 @@
 
 // Python classes that wrap one native value.
 //
-// Every class of the module has the same shape: a heap type built from a type
-// specification, base `object`, not subclassable, no instance `__dict__`, no
+// Every class of the module has the same shape: a heap type built from a
+// `PyType_Spec`, base `object`, not subclassable, no instance `__dict__`, no
 // weak references, no special methods of its own (objects compare and hash by
 // identity), read-only properties, and methods using the fast-call protocol
 // (or no arguments). Constructible classes have a `tp_new` that binds its
