@@ -257,8 +257,11 @@ std::optional<FractionSplit> split_fraction(std::string_view text, std::size_t n
 }
 
 SecondParts parse_second(std::string_view digits, std::optional<std::string_view> fraction) {
-  Fraction rest(fraction);
-  return SecondParts{two_digits(digits), static_cast<std::uint32_t>(rest.multiply(1000000))};
+  // floor(0.d1d2... x 10^6) is the first six digits, padded with zeros.
+  std::uint32_t microsecond = 0;
+  const std::string_view six = fraction ? fraction->substr(0, 6) : std::string_view();
+  for (std::size_t i = 0; i < 6; ++i) microsecond = microsecond * 10 + (i < six.size() ? static_cast<std::uint32_t>(six[i] - '0') : 0);
+  return SecondParts{two_digits(digits), microsecond};
 }
 
 MinuteParts parse_minute(std::string_view digits, std::optional<std::string_view> fraction) {
