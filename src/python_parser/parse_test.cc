@@ -1,0 +1,275 @@
+#include "python_parser/parse.h"
+
+#include <gtest/gtest.h>
+#include <pthread.h>
+
+#include <exception>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "python_parser/parser/depth_guard.h"
+
+namespace python_parser {
+namespace {
+
+using python_ast::TokenKind;
+using text_size::TextRange;
+
+ParseError parser_error(std::string text, TextRange range) {
+  return ParseError{ParseErrorType::other(std::move(text)), range};
+}
+LexicalError lexical_error(std::string text, TextRange range) {
+  return LexicalError{LexicalErrorType::other(std::move(text)), range};
+}
+
+std::vector<std::string> shown(const std::vector<ParseError>& errors) {
+  std::vector<std::string> texts;
+  for (const ParseError& error : errors) {
+    texts.push_back((error.error.kind() == ParseErrorType::Lexical ? "L:" : "P:") + error.display());
+  }
+  return texts;
+}
+
+TEST(MergeErrors, OnePassByStartOffsetTheLexerWinningTies) {
+  struct Case {
+    std::string_view name;
+    std::vector<ParseError> parser;
+    std::vector<LexicalError> lexer;
+    std::vector<std::string> merged;
+  };
+  const Case cases[] = {
+      {"no lexical errors: the parser's list unchanged, out of order included",
+       {parser_error("p5", {5, 6}), parser_error("p2", {2, 3})},
+       {},
+       {"P:p5 at byte range 5..6", "P:p2 at byte range 2..3"}},
+      {"no parser errors", {}, {lexical_error("l1", {1, 1})}, {"L:l1 at byte range 1..1"}},
+      {"interleaved by start",
+       {parser_error("p1", {1, 2}), parser_error("p7", {7, 8})},
+       {lexical_error("l4", {4, 9})},
+       {"P:p1 at byte range 1..2", "L:l4 at byte range 4..9", "P:p7 at byte range 7..8"}},
+      {"a tie keeps only the lexical error",
+       {parser_error("p3", {3, 4})},
+       {lexical_error("l3", {3, 7})},
+       {"L:l3 at byte range 3..7"}},
+      {"no sorting: a smaller lexical start goes before the parser's whole out-of-order run",
+       {parser_error("p5", {5, 6}), parser_error("p2", {2, 3})},
+       {lexical_error("l3", {3, 4})},
+       {"L:l3 at byte range 3..4", "P:p5 at byte range 5..6", "P:p2 at byte range 2..3"}},
+      {"the parser's rest comes before the lexer's rest",
+       {parser_error("p1", {1, 2}), parser_error("p9", {9, 9})},
+       {lexical_error("l8", {8, 8}), lexical_error("l6", {6, 6})},
+       {"P:p1 at byte range 1..2", "L:l8 at byte range 8..8", "L:l6 at byte range 6..6", "P:p9 at byte range 9..9"}},
+      {"ties at several offsets",
+       {parser_error("p2", {2, 3}), parser_error("p4", {4, 5})},
+       {lexical_error("l2", {2, 2}), lexical_error("l4", {4, 4})},
+       {"L:l2 at byte range 2..2", "L:l4 at byte range 4..4"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name));
+    EXPECT_EQ(shown(merge_errors(c.parser, c.lexer)), c.merged);
+  }
+}
+
+// ---- The entry ----
+//
+// These tests drive the whole parser. The statement and expression parsers
+// are written separately; until they are, their functions are stand-ins
+// that throw "... is not built yet", and these tests skip.
+
+// Whether the statement and expression parsers exist: a probe parse in
+// both kinds of mode.
+bool grammar_built() {
+  static const bool built = [] {
+    try {
+      (void)parse_unchecked("x\n", Mode::Module);
+      (void)parse_unchecked("x", Mode::Expression);
+      return true;
+    } catch (const tolva::FatalError& error) {
+      if (error.message().find("is not built yet") == std::string::npos) throw;
+      return false;
+    }
+  }();
+  return built;
+}
+
+#define TOLVA_REQUIRE_GRAMMAR() \
+  if (!grammar_built()) GTEST_SKIP() << "the statement and expression parsers are not built yet"
+
+std::string repeat(std::string_view text, std::size_t count) {
+  std::string out;
+  out.reserve(text.size() * count);
+  for (std::size_t i = 0; i < count; ++i) out += text;
+  return out;
+}
+
+void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
+  struct Context {
+    const std::function<void()>* body;
+    std::exception_ptr failure;
+  } context{&body, nullptr};
+  pthread_attr_t attributes;
+  ASSERT_EQ(pthread_attr_init(&attributes), 0);
+  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
+  pthread_t thread;
+  auto entry = [](void* raw) -> void* {
+    auto* ctx = static_cast<Context*>(raw);
+    try {
+      (*ctx->body)();
+    } catch (...) {
+      ctx->failure = std::current_exception();
+    }
+    return nullptr;
+  };
+  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &context), 0);
+  pthread_attr_destroy(&attributes);
+  ASSERT_EQ(pthread_join(thread, nullptr), 0);
+  if (context.failure) std::rethrow_exception(context.failure);
+}
+
+TEST(ParseModule, EmptyTextIsAnEmptyModule) {
+  // No statement to parse: runs without the grammar.
+  ModuleParseResult result = parse_module("");
+  ASSERT_TRUE(result.has_value());
+  const Parsed<python_ast::ModModule>& parsed = result.value();
+  EXPECT_TRUE(parsed.syntax->body.empty());
+  EXPECT_EQ(parsed.syntax->range, TextRange(0, 0));
+  EXPECT_TRUE(parsed.tokens.empty());
+  EXPECT_TRUE(parsed.errors.empty());
+}
+
+TEST(ParseModule, CommentsAndBlankLinesOnly) {
+  // No statement to parse: runs without the grammar.
+  ModuleParseResult result = parse_module("# a\n\n# b\n");
+  ASSERT_TRUE(result.has_value());
+  const Parsed<python_ast::ModModule>& parsed = result.value();
+  EXPECT_TRUE(parsed.syntax->body.empty());
+  EXPECT_EQ(parsed.syntax->range, TextRange(0, 9));
+  std::vector<TokenKind> kinds;
+  for (const python_ast::Token& token : parsed.tokens) kinds.push_back(token.kind);
+  EXPECT_EQ(kinds, (std::vector<TokenKind>{TokenKind::Comment, TokenKind::NonLogicalNewline,
+                                           TokenKind::NonLogicalNewline, TokenKind::Comment,
+                                           TokenKind::NonLogicalNewline}));
+}
+
+TEST(ParseModule, SucceedsOnlyWithoutAnyError) {
+  TOLVA_REQUIRE_GRAMMAR();
+  struct Case {
+    std::string_view text;
+    bool ok;
+  };
+  const Case cases[] = {
+      {"x = 1\n", true},
+      {"match x:\n    case 1:\n        pass\n", true},
+      // Newer syntax is only recorded as version-gated, never an error.
+      {"def f[T](): pass\n", true},
+      {"x = (", false},
+      {"x = $\n", false},
+      {"def f(:\n", false},
+  };
+  std::vector<std::string> unbuilt;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    try {
+      ModuleParseResult result = parse_module(c.text);
+      EXPECT_EQ(result.has_value(), c.ok);
+    } catch (const tolva::FatalError& error) {
+      // A part of the grammar still a stand-in (match, type parameters).
+      if (error.message().find("is not built yet") == std::string::npos) throw;
+      unbuilt.push_back(error.message());
+    }
+  }
+  if (!unbuilt.empty()) GTEST_SKIP() << "not built yet: " << unbuilt.front();
+}
+
+TEST(ParseModule, FailureIsTheFirstMergedError) {
+  TOLVA_REQUIRE_GRAMMAR();
+  ModuleParseResult result = parse_module("x = (");
+  ASSERT_FALSE(result.has_value());
+  // The lexer's unexpected end of file and the parser's missing expression
+  // start at the same offset: the lexical error is the one kept.
+  EXPECT_EQ(result.error().display(), "unexpected EOF while parsing at byte range 5..5");
+  EXPECT_EQ(result.error().error.kind(), ParseErrorType::Lexical);
+}
+
+TEST(ParseUnchecked, ExpressionModes) {
+  TOLVA_REQUIRE_GRAMMAR();
+  struct Case {
+    std::string_view text;
+    Mode mode;
+    std::vector<std::string> errors;
+  };
+  const Case cases[] = {
+      {"1 + 2", Mode::Expression, {}},
+      {"1 + 2\n", Mode::Expression, {}},
+      {"1 2 3", Mode::Expression, {"Unexpected token at the end of an expression at byte range 2..3"}},
+      {"a,\nb", Mode::ParenthesizedExpression, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    Parsed<python_ast::Mod> parsed = parse_unchecked(c.text, c.mode);
+    ASSERT_NE(parsed.syntax, nullptr);
+    const auto* expression = parsed.syntax->as<python_ast::ModExpression>();
+    ASSERT_NE(expression, nullptr);
+    EXPECT_NE(expression->body, nullptr);
+    EXPECT_EQ(expression->range.end().raw, c.text.size());
+    std::vector<std::string> texts;
+    for (const ParseError& error : parsed.errors) texts.push_back(error.display());
+    EXPECT_EQ(texts, c.errors);
+    EXPECT_FALSE(try_into_module(std::move(parsed)).has_value());
+  }
+}
+
+TEST(ParseUnchecked, ModuleModeIsAModule) {
+  TOLVA_REQUIRE_GRAMMAR();
+  Parsed<python_ast::Mod> parsed = parse_unchecked("a\nb\n", Mode::Module);
+  std::optional<Parsed<python_ast::ModModule>> module = try_into_module(std::move(parsed));
+  ASSERT_TRUE(module.has_value());
+  EXPECT_EQ(module->syntax->body.size(), 2u);
+  EXPECT_EQ(module->syntax->range, TextRange(0, 4));
+}
+
+// Deep nesting records one error and never crashes, on the main thread and
+// on a thread with a small stack.
+void expect_nesting_error(std::string_view text, Mode mode, std::size_t merged_errors) {
+  Parsed<python_ast::Mod> parsed = parse_unchecked(text, mode);
+  ASSERT_EQ(parsed.errors.size(), merged_errors);
+  EXPECT_EQ(parsed.errors[0].error.display(), kNestingTooDeepMessage);
+}
+
+TEST(ParseUnchecked, DeepNesting) {
+  TOLVA_REQUIRE_GRAMMAR();
+  struct Case {
+    std::string name;
+    std::string text;
+    Mode mode;
+    std::size_t merged_errors;  // the nesting error, and the lexer's end-of-file error for open brackets
+  };
+  const std::vector<Case> cases = {
+      {"open brackets", repeat("(", 100'000), Mode::Expression, 2},
+      {"balanced brackets", repeat("(", 100'000) + "1" + repeat(")", 100'000), Mode::Expression, 1},
+      {"lists in a module", "x = " + repeat("[", 100'000) + repeat("]", 100'000) + "\n", Mode::Module, 1},
+      {"unary chain", repeat("-", 100'000) + "1\n", Mode::Module, 1},
+      {"not chain", repeat("not ", 100'000) + "x\n", Mode::Module, 1},
+      {"power chain", repeat("2 ** ", 100'000) + "2\n", Mode::Module, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expect_nesting_error(c.text, c.mode, c.merged_errors);
+    run_on_thread(256 * 1024, [&] { expect_nesting_error(c.text, c.mode, c.merged_errors); });
+  }
+}
+
+TEST(ParseUnchecked, RealNestingParses) {
+  TOLVA_REQUIRE_GRAMMAR();
+  // CPython's own limits: 200 nested brackets and 100 nested blocks.
+  std::string blocks;
+  for (int i = 0; i < 100; ++i) blocks += repeat(" ", i) + "if x:\n";
+  blocks += repeat(" ", 100) + "pass\n";
+  for (const std::string& text : {"x = " + repeat("(", 200) + "1" + repeat(")", 200) + "\n", blocks}) {
+    EXPECT_TRUE(parse_module(text).has_value());
+  }
+}
+
+}  // namespace
+}  // namespace python_parser

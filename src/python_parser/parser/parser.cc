@@ -1,0 +1,161 @@
+#include "python_parser/parser/parser.h"
+
+#include <string>
+
+#include "python_parser/parse.h"
+#include "python_parser/parser/depth_guard.h"
+
+namespace python_parser {
+
+using python_ast::TokenKind;
+using text_size::TextOffset;
+using text_size::TextRange;
+
+Parser::Parser(std::string_view source, Mode mode, python_ast::Arena& arena, TextOffset start_offset,
+               TargetVersion target_version)
+    : arena_(arena),
+      tokens_(source, mode, start_offset, arena),
+      source_(source),
+      start_offset_(start_offset),
+      mode_(mode),
+      target_version_(target_version),
+      stack_floor_(stack_floor_of_current_thread()) {}
+
+std::string_view Parser::src_text(TextRange range) const {
+  // Only the bounds are checked: the source may hold bytes that are not
+  // UTF-8, and a token range over them is still a valid byte range.
+  if (range.end().raw > source_.size()) [[unlikely]] {
+    tolva::fatal("Parser::src_text: range " + range.debug() + " lies outside the source text of " +
+                 std::to_string(source_.size()) + " bytes");
+  }
+  return source_.substr(range.start().raw, range.length());
+}
+
+void Parser::bump_mismatch(TokenKind expected) const {
+  tolva::fatal("Parser::bump: expected " + std::string(python_ast::debug_name(expected)) + ", found " +
+               std::string(python_ast::debug_name(current_token_kind())) + " at " + current_token_range().debug());
+}
+
+void Parser::bump_any_at_end() const {
+  tolva::fatal("Parser::bump_any: the current token is the end of file at " + current_token_range().debug());
+}
+
+void Parser::add_error(ParseErrorType error, TextRange range) {
+  if (nesting_exceeded_) return;
+  if (!errors_.empty() && errors_.back().range.start() == range.start()) return;
+  errors_.push_back(ParseError{std::move(error), range});
+}
+
+void Parser::add_version_gated_error(std::uint8_t kind, std::uint8_t sub_kind, TextRange range,
+                                     TargetVersion minimum) {
+  if (target_version_ >= minimum) return;
+  version_gated_errors_.push_back(VersionGatedSyntaxError{kind, sub_kind, range, target_version_});
+}
+
+ParserCheckpoint Parser::checkpoint() const {
+  return ParserCheckpoint{
+      tokens_.checkpoint(), errors_.size(),     version_gated_errors_.size(), current_token_id_,
+      prev_token_end_,      recovery_context_, nesting_exceeded_,
+  };
+}
+
+void Parser::rewind(const ParserCheckpoint& checkpoint) {
+  tokens_.rewind(checkpoint.tokens);
+  if (errors_.size() > checkpoint.errors_position) {
+    errors_.erase(errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.errors_position), errors_.end());
+  }
+  if (version_gated_errors_.size() > checkpoint.version_gated_errors_position) {
+    version_gated_errors_.erase(
+        version_gated_errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.version_gated_errors_position),
+        version_gated_errors_.end());
+  }
+  current_token_id_ = checkpoint.current_token_id;
+  prev_token_end_ = checkpoint.prev_token_end;
+  recovery_context_ = checkpoint.recovery_context;
+  nesting_exceeded_ = checkpoint.nesting_exceeded;
+}
+
+bool Parser::recover_in_list(RecoveryContextKind kind) {
+  TokenKind current = current_token_kind();
+  if (list_terminator_kind(kind, current) == ListTerminatorKind::Regular) return false;
+  if (python_parser::is_enclosing_list_element_or_terminator(current, recovery_context_)) {
+    tokens_.re_lex_logical_token();
+    return false;
+  }
+  add_error(create_error(kind, current), current_token_range());
+  bump_any();
+  return true;
+}
+
+Parser::CommaListStep Parser::recover_in_comma_separated_list(RecoveryContextKind kind, bool first_element,
+                                                              std::optional<TextRange>& trailing_comma) {
+  TokenKind current = current_token_kind();
+  if (list_terminator_kind(kind, current) == ListTerminatorKind::Regular) return CommaListStep::Stop;
+  if (is_list_element(kind, current)) {
+    // Two elements with nothing between them: report the missing comma and
+    // let the next iteration parse the element.
+    expect(TokenKind::Comma);
+    return CommaListStep::Continue;
+  }
+  if (python_parser::is_enclosing_list_element_or_terminator(current, recovery_context_)) {
+    tokens_.re_lex_logical_token();
+    return CommaListStep::Stop;
+  }
+  if (first_element || current == TokenKind::Comma) {
+    // A comma with no element before it, or a token no element can start.
+    add_error(create_error(kind, current), current_token_range());
+    if (current == TokenKind::Comma) {
+      trailing_comma = current_token_range();
+    } else {
+      trailing_comma.reset();
+    }
+  } else {
+    expect(TokenKind::Comma);
+    trailing_comma.reset();
+  }
+  bump_any();
+  return CommaListStep::Continue;
+}
+
+void Parser::report_trailing_comma(std::optional<TextRange> trailing_comma, TrailingComma policy) {
+  if (trailing_comma && policy == TrailingComma::NotAllowed) {
+    add_error(ParseErrorType::other("Trailing comma not allowed"), *trailing_comma);
+  }
+}
+
+void Parser::nesting_too_deep() {
+  if (nesting_exceeded_) return;
+  add_error(ParseErrorType::other(std::string(kNestingTooDeepMessage)), current_token_range());
+  nesting_exceeded_ = true;
+  while (!at(TokenKind::EndOfFile)) do_bump();
+}
+
+std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors, std::vector<LexicalError> lexical_errors) {
+  if (lexical_errors.empty()) return parser_errors;
+  std::vector<ParseError> merged;
+  merged.reserve(parser_errors.size() + lexical_errors.size());
+  std::size_t p = 0;
+  std::size_t l = 0;
+  while (p < parser_errors.size() && l < lexical_errors.size()) {
+    TextOffset parser_start = parser_errors[p].range.start();
+    TextOffset lexical_start = lexical_errors[l].range.start();
+    if (parser_start < lexical_start) {
+      merged.push_back(std::move(parser_errors[p++]));
+    } else {
+      // At equal starts the lexer's error wins and the parser's is dropped.
+      if (parser_start == lexical_start) ++p;
+      merged.push_back(ParseError::from(std::move(lexical_errors[l++])));
+    }
+  }
+  for (; p < parser_errors.size(); ++p) merged.push_back(std::move(parser_errors[p]));
+  for (; l < lexical_errors.size(); ++l) merged.push_back(ParseError::from(std::move(lexical_errors[l])));
+  return merged;
+}
+
+void ProgressGuard::stuck(const Parser& parser) {
+  TextRange range = parser.current_token_range();
+  tolva::fatal("The parser is no longer progressing. Stuck at '" + std::string(parser.src_text(range)) + "' " +
+               std::string(python_ast::debug_name(parser.current_token_kind())) + ":" + range.debug());
+}
+
+}  // namespace python_parser

@@ -1,0 +1,102 @@
+#pragma once
+
+// TokenSource: the parser's view of the lexer.
+//
+// The lexer produces every token, trivia included; the parser must see only
+// significant ones. The token source stands between them: it skips Comment
+// and NonLogicalNewline tokens while recording them, and every token the
+// parser consumes, into the token list that ends up in the parse result. It
+// also gives look-ahead without consuming (peek, peek2), the re-lexing hooks
+// of error recovery, and the final hand-over of the token list and the
+// lexer's errors.
+//
+// The current token is the lexer's current token. It is never trivia between
+// two calls, and it is not in the token list until it is consumed.
+
+#include <cstddef>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "python_ast/arena.h"
+#include "python_ast/token.h"
+#include "python_ast/token_kind.h"
+#include "python_parser/error.h"
+#include "python_parser/lexer.h"
+#include "text_size/text_size.h"
+
+namespace python_parser {
+
+// A snapshot of a token source for speculative parsing.
+struct TokenSourceCheckpoint {
+  LexerCheckpoint lexer;
+  std::size_t tokens_position = 0;
+};
+
+class TokenSource {
+ public:
+  // A token source over `source`; its current token is the first significant
+  // token, and the comments and blank lines before it are already recorded.
+  TokenSource(std::string_view source, Mode mode, text_size::TextOffset start_offset, python_ast::Arena& arena);
+
+  TokenSource(const TokenSource&) = delete;
+  TokenSource& operator=(const TokenSource&) = delete;
+
+  python_ast::TokenKind current_kind() const { return lexer_.current_kind(); }
+  text_size::TextRange current_range() const { return lexer_.current_range(); }
+  python_ast::TokenFlags current_flags() const { return lexer_.current_flags(); }
+  const TokenValue& current_value() const { return lexer_.current_value(); }
+  // The value of the current token; TokenValue::None is left behind.
+  TokenValue take_value() { return lexer_.take_value(); }
+
+  // Records the current token with `kind` and moves to the next significant
+  // token, recording the trivia in between. The caller has checked the kind.
+  void bump(python_ast::TokenKind kind);
+
+  // The kind of the first significant token after the current one; changes
+  // nothing (the lexer is rewound, its error list included).
+  python_ast::TokenKind peek();
+  // The kinds of the first two significant tokens after the current one.
+  std::pair<python_ast::TokenKind, python_ast::TokenKind> peek2();
+
+  // Error recovery inside brackets: asks the lexer to turn the non-logical
+  // newline that begins the run of trivia ending the token list back into a
+  // logical Newline, which becomes the current token. Nothing changes when
+  // the lexer declines, except that it may have lowered its bracket nesting.
+  void re_lex_logical_token();
+  // The f-string and t-string hooks of the lexer; they change the current
+  // token in place.
+  void re_lex_raw_string_in_format_spec() { lexer_.re_lex_raw_string_in_format_spec(); }
+  void re_lex_string_token_in_interpolation_element(InterpolatedStringKind kind) {
+    lexer_.re_lex_string_token_in_interpolation_element(kind);
+  }
+
+  TokenSourceCheckpoint checkpoint() const { return {lexer_.checkpoint(), tokens_.size()}; }
+  void rewind(const TokenSourceCheckpoint& checkpoint);
+
+  // The tokens consumed so far, trivia included.
+  const python_ast::Tokens& tokens() const { return tokens_; }
+  // The lexical errors found so far.
+  const std::vector<LexicalError>& lexical_errors() const { return lexer_.errors(); }
+
+  struct Finished {
+    python_ast::Tokens tokens;
+    std::vector<LexicalError> errors;
+  };
+  // Hands over the token list, without the final EndOfFile token, and the
+  // lexer's errors. Fatal unless the current token is the end of file ("TokenSource
+  // was not fully consumed") and the end of file was consumed last.
+  Finished finish() &&;
+
+ private:
+  // Moves the lexer to the next significant token, recording trivia.
+  void advance();
+  void push_current(python_ast::TokenKind kind) {
+    tokens_.push_back(python_ast::Token{lexer_.current_range(), lexer_.current_flags(), kind});
+  }
+
+  Lexer lexer_;
+  python_ast::Tokens tokens_;
+};
+
+}  // namespace python_parser

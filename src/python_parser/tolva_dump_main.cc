@@ -1,0 +1,237 @@
+// tolva-dump: prints what the Python front end makes of source files.
+//
+//   tolva-dump tokens FILE...    (FILE "-" reads standard input)
+//
+// See kUsage below for the output format.
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "python_ast/arena.h"
+#include "python_ast/token_kind.h"
+#include "python_parser/cursor.h"
+#include "python_parser/lexer.h"
+#include "support/fatal_error.h"
+
+namespace {
+
+constexpr std::string_view kUsage = R"(usage: tolva-dump tokens FILE...
+
+Lexes each FILE ("-" for standard input) as a Python module, as the parser's
+token source would (no re-lexing), and prints for each file:
+
+  file PATH                       a header line
+  KIND START END FLAGS [VALUE]    one line per token, EndOfFile last
+  error START END TEXT            one line per lexical error, after the tokens
+
+KIND is the token kind's debug name, START and END are byte offsets (the
+half-open range), FLAGS the token's string flags in hexadecimal (0x001 double
+quotes, 0x002 triple quotes, 0x004 u, 0x008 b, 0x010 f, 0x020 t, 0x040 r,
+0x080 R, 0x100 unclosed). VALUE is present for:
+  Name                  the name (NFKC form for non-ASCII names), quoted
+  Int                   the decimal value, or the literal's kept text when it
+                        does not fit 64 bits
+  Float                 the shortest text that reads back as the same double
+                        ("inf" for infinity)
+  Complex               the imaginary part as for Float, followed by "j"
+  String                the raw text between the quotes, quoted
+  FStringMiddle, TStringMiddle
+                        the literal text, doubled braces collapsed, quoted
+Quoted texts and TEXT (the error's message) are JSON strings: every byte
+outside printable ASCII is written as a \u escape (UTF-16 surrogate pairs
+above U+FFFF), and a byte that is not well-formed UTF-8 as \ufffd.
+
+Exit status: 0 when every file was read (lexical errors included), 1 when a
+file could not be read, 2 for a usage error, 3 when lexing failed fatally.
+)";
+
+void append_json_string(std::string& out, std::string_view text) {
+  out.push_back('"');
+  const char* p = text.data();
+  const char* end = text.data() + text.size();
+  char buffer[16];
+  while (p < end) {
+    const auto byte = static_cast<unsigned char>(*p);
+    if (byte >= 0x20 && byte < 0x7F) {
+      if (byte == '"' || byte == '\\') out.push_back('\\');
+      out.push_back(static_cast<char>(byte));
+      ++p;
+      continue;
+    }
+    std::uint32_t length = 1;
+    char32_t c = python_parser::decode_utf8(p, end, length);
+    p += length;
+    switch (c) {
+      case '\n':
+        out += "\\n";
+        continue;
+      case '\r':
+        out += "\\r";
+        continue;
+      case '\t':
+        out += "\\t";
+        continue;
+      default:
+        break;
+    }
+    if (c >= 0x10000) {
+      const char32_t v = c - 0x10000;
+      std::snprintf(buffer, sizeof buffer, "\\u%04x\\u%04x", static_cast<unsigned>(0xD800 + (v >> 10)),
+                    static_cast<unsigned>(0xDC00 + (v & 0x3FF)));
+    } else {
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(c));
+    }
+    out += buffer;
+  }
+  out.push_back('"');
+}
+
+void append_double(std::string& out, double value) {
+  char buffer[64];
+  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  if (ec != std::errc()) {
+    out += "nan";
+    return;
+  }
+  out.append(buffer, ptr);
+}
+
+void append_offset(std::string& out, std::uint32_t value) {
+  char buffer[16];
+  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+  (void)ec;
+  out.append(buffer, ptr);
+}
+
+void append_value(std::string& out, const python_parser::TokenValue& value) {
+  using python_parser::TokenValueTag;
+  switch (value.tag()) {
+    case TokenValueTag::None:
+      return;
+    case TokenValueTag::Name:
+      out.push_back(' ');
+      append_json_string(out, value.as_name().as_str());
+      return;
+    case TokenValueTag::Int:
+      out.push_back(' ');
+      out += value.as_int().to_string();
+      return;
+    case TokenValueTag::Float:
+      out.push_back(' ');
+      append_double(out, value.as_float());
+      return;
+    case TokenValueTag::Complex:
+      out.push_back(' ');
+      append_double(out, value.as_complex().imag);
+      out.push_back('j');
+      return;
+    case TokenValueTag::String:
+    case TokenValueTag::InterpolatedStringMiddle:
+      out.push_back(' ');
+      append_json_string(out, value.as_text());
+      return;
+  }
+}
+
+// Lexes `source` and appends its lines to `out`. Returns false when the lexer
+// stopped making progress (a bug the corpus tests look for).
+bool dump_tokens(std::string_view source, std::string& out) {
+  python_ast::Arena arena;
+  python_parser::Lexer lexer(source, python_parser::Mode::Module, text_size::TextOffset(0), arena);
+  // Every token but a bounded number of empty ones consumes at least one
+  // byte, so a lexer that makes progress ends well within this many tokens.
+  const std::uint64_t limit = 4 * static_cast<std::uint64_t>(source.size()) + 64;
+  std::uint64_t count = 0;
+  char flags[16];
+  while (true) {
+    const python_ast::TokenKind kind = lexer.next_token();
+    const text_size::TextRange range = lexer.current_range();
+    out += python_ast::debug_name(kind);
+    out.push_back(' ');
+    append_offset(out, range.start().raw);
+    out.push_back(' ');
+    append_offset(out, range.end().raw);
+    std::snprintf(flags, sizeof flags, " 0x%03x", static_cast<unsigned>(lexer.current_flags().bits()));
+    out += flags;
+    append_value(out, lexer.current_value());
+    out.push_back('\n');
+    if (kind == python_ast::TokenKind::EndOfFile) break;
+    if (++count > limit) return false;
+  }
+  for (const python_parser::LexicalError& error : lexer.errors()) {
+    out += "error ";
+    append_offset(out, error.range.start().raw);
+    out.push_back(' ');
+    append_offset(out, error.range.end().raw);
+    out.push_back(' ');
+    append_json_string(out, error.error.display());
+    out.push_back('\n');
+  }
+  return true;
+}
+
+bool read_file(const std::string& path, std::string& text) {
+  if (path == "-") {
+    std::ostringstream buffer;
+    buffer << std::cin.rdbuf();
+    text = std::move(buffer).str();
+    return !std::cin.bad();
+  }
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  return !file.bad();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
+    return 0;
+  }
+  if (args.size() < 2 || args[0] != "tokens") {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
+    return 2;
+  }
+
+  int status = 0;
+  std::string text;
+  std::string out;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& path = args[i];
+    out.clear();
+    out += "file ";
+    out += path;
+    out.push_back('\n');
+    if (!read_file(path, text)) {
+      std::fprintf(stderr, "tolva-dump: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+      status = 1;
+      continue;
+    }
+    try {
+      if (!dump_tokens(text, out)) {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        std::fprintf(stderr, "tolva-dump: the lexer made no progress in %s\n", path.c_str());
+        return 3;
+      }
+    } catch (const tolva::FatalError& error) {
+      std::fwrite(out.data(), 1, out.size(), stdout);
+      std::fprintf(stderr, "tolva-dump: fatal error in %s: %s\n", path.c_str(), error.what());
+      return 3;
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+  }
+  std::fflush(stdout);
+  return status;
+}
