@@ -51,6 +51,13 @@ bool datetime_api() noexcept {
 // Binds and converts the one text argument of a parser.
 bool text_argument(const Signature& signature, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                    std::string_view& text) {
+  // One exact str of ASCII characters, by position: such a string is its own
+  // UTF-8, read in place (convert_text gives the same bytes by a longer road).
+  if (nargs == 1 && kwnames == nullptr && PyUnicode_CheckExact(args[0]) && PyUnicode_IS_COMPACT_ASCII(args[0])) {
+    text = std::string_view(static_cast<const char*>(PyUnicode_DATA(args[0])),
+                            static_cast<std::size_t>(PyUnicode_GET_LENGTH(args[0])));
+    return true;
+  }
   std::array<PyObject*, 1> bound;
   if (!bind_fastcall(signature, args, nargs, kwnames, bound)) return false;
   return convert_argument(signature, bound, 0, convert_text, text);
@@ -94,11 +101,24 @@ PyObject* time_zone_named_as_written(const isodate::IsoTzInfo& zone) noexcept {
 // The zone of parse_datetime: UTC for "Z" and for any zero offset, else an
 // unnamed fixed-offset zone (Python names it "UTC+05:30"). NEW reference or
 // NULL.
+//
+// Offset zones are immutable and compare by their offset alone, so one zone
+// per offset serves every call: zones of whole minutes within a day (every
+// offset the parser reads) are made on first use and kept for the life of
+// the process, which spares the two objects a zone costs per call. The
+// interpreter lock guards the table.
 PyObject* fixed_offset_zone(const isodate::IsoTzInfo& zone) noexcept {
   if (zone.kind == isodate::IsoTzInfo::Kind::Utc || zone.seconds == 0) return Py_NewRef(PyDateTime_TimeZone_UTC);
+  constexpr int kMaxMinutes = 24 * 60 - 1;
+  static std::array<PyObject*, 2 * kMaxMinutes + 1> zones{};  // never released
+  const bool cacheable = zone.seconds % 60 == 0 && zone.seconds / 60 >= -kMaxMinutes && zone.seconds / 60 <= kMaxMinutes;
+  PyObject** slot = cacheable ? &zones[static_cast<std::size_t>(zone.seconds / 60 + kMaxMinutes)] : nullptr;
+  if (slot != nullptr && *slot != nullptr) return Py_NewRef(*slot);
   Owned delta = Owned::steal(offset_delta(zone.seconds));
   if (!delta) return nullptr;
-  return PyTimeZone_FromOffset(delta.get());
+  PyObject* made = PyTimeZone_FromOffset(delta.get());
+  if (made != nullptr && slot != nullptr) *slot = Py_NewRef(made);
+  return made;
 }
 
 }  // namespace
@@ -122,10 +142,14 @@ PyObject* parse_iso_time(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
     std::string_view text;
     if (!text_argument(kParseIsoTime, args, nargs, kwnames, text)) return nullptr;
 
-    const auto parsed = run_native(text.size(), [&] { return isodate::parse_time(text); });
-    if (!parsed) return raise_value_error(parsed.error());
+    // As in parse_datetime: the common layouts straight into one value.
+    isodate::IsoTime time;
+    if (!run_native(text.size(), [&] { return isodate::parse_time_fast(text, time); })) {
+      auto parsed = run_native(text.size(), [&] { return isodate::parse_time_general(text); });
+      if (!parsed) return raise_value_error(parsed.error());
+      time = std::move(parsed).value();
+    }
     if (!datetime_api()) return nullptr;
-    const isodate::IsoTime& time = parsed.value();
     Owned zone;
     if (time.tzinfo) {
       zone = Owned::steal(time_zone_named_as_written(*time.tzinfo));
@@ -142,11 +166,17 @@ PyObject* parse_datetime(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
     std::string_view text;
     if (!text_argument(kParseDatetime, args, nargs, kwnames, text)) return nullptr;
 
-    const auto parsed = run_native(text.size(), [&] { return isodate::parse_datetime(text); });
-    if (!parsed) return raise_value_error(parsed.error());
+    // The common ISO layouts straight into one value; every other text takes
+    // the general road, which also has the error texts.
+    isodate::IsoDateTime value;
+    if (!run_native(text.size(), [&] { return isodate::parse_datetime_fast(text, value); })) {
+      auto parsed = run_native(text.size(), [&] { return isodate::parse_datetime_general(text); });
+      if (!parsed) return raise_value_error(parsed.error());
+      value = std::move(parsed).value();
+    }
     if (!datetime_api()) return nullptr;
-    const isodate::IsoDate& date = parsed.value().date;
-    const isodate::IsoTime& time = parsed.value().time;
+    const isodate::IsoDate& date = value.date;
+    const isodate::IsoTime& time = value.time;
     Owned zone;
     if (time.tzinfo) {
       zone = Owned::steal(fixed_offset_zone(*time.tzinfo));

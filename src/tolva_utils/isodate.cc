@@ -226,12 +226,104 @@ std::optional<IsoDateTime> english_datetime(std::string_view text) {
   if (count == 3) return IsoDateTime{IsoTime{0, 0, 0, 0, std::nullopt}, date};
   std::string time_text(tokens[3]);
   if (count == 5) time_text.append(tokens[4]);
-  auto time = parse_time(time_text);
+  auto time = parse_time_general(time_text);
   if (!time) return std::nullopt;
   return IsoDateTime{std::move(time).value(), date};
 }
 
 tolva::Error unknown_format(std::string_view text) { return tolva::Error{"Unknown string format: " + std::string(text)}; }
+
+// ---- Zones ----
+
+// The zone designator that makes up the whole of `text`: nothing, "Z" or
+// "z" (UTC), or "+" or "-" followed by HH, HHMM or HH:MM with HH at most 23
+// and MM below 60. Fills `zone` (left empty for no designator) and returns
+// true, or returns false.
+bool read_zone(std::string_view text, std::optional<IsoTzInfo>& zone) {
+  if (text.empty()) return true;
+  if (text.size() == 1 && (text[0] == 'Z' || text[0] == 'z')) {
+    zone.emplace(IsoTzInfo{IsoTzInfo::Kind::Utc, {}, 0});
+    return true;
+  }
+  if (text[0] != '+' && text[0] != '-') return false;
+  const std::string_view body = text.substr(1);
+  std::size_t minutes_at;  // 0: no minutes
+  switch (body.size()) {
+    case 2:  // HH
+      minutes_at = 0;
+      break;
+    case 4:  // HHMM
+      minutes_at = 2;
+      break;
+    case 5:  // HH:MM
+      if (body[2] != ':') return false;
+      minutes_at = 3;
+      break;
+    default:
+      return false;
+  }
+  if (!is_digit(body[0]) || !is_digit(body[1])) return false;
+  std::uint32_t minutes = 0;
+  if (minutes_at != 0) {
+    if (!is_digit(body[minutes_at]) || !is_digit(body[minutes_at + 1])) return false;
+    minutes = digits_value(body.substr(minutes_at, 2));
+  }
+  const std::uint32_t hours = digits_value(body.substr(0, 2));
+  if (hours > 23 || minutes >= 60) return false;
+  const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
+  // Built in place: the text is copied once, into the string's own buffer.
+  zone.emplace(IsoTzInfo{IsoTzInfo::Kind::Offset, {}, text[0] == '-' ? -magnitude : magnitude}).text.assign(text);
+  return true;
+}
+
+// ---- The fast paths ----
+
+// The two-digit number at `at`, or -1 when either character is not a digit.
+int digit_pair_at(std::string_view text, std::size_t at) {
+  const unsigned tens = static_cast<unsigned char>(text[at]) - unsigned{'0'};
+  const unsigned ones = static_cast<unsigned char>(text[at + 1]) - unsigned{'0'};
+  if (tens > 9 || ones > 9) return -1;
+  return static_cast<int>(tens * 10 + ones);
+}
+
+// "HH:MM" or "HH:MM:SS" with an optional fraction on the seconds, then a
+// zone, as the whole of `text`, into `time`. The value is the one that the
+// layouts of time_layout, tried in order, give: "HH:MM:SS..." is the first
+// layout; "HH:MM" followed by a zone (never by ":", "." or ",") fails the
+// first (no ":" at [5]) and the second (no digit at [2]) and is the third,
+// without a fraction. `time` is filled in place, field by field, so that no
+// time or zone text is copied around.
+bool common_time(std::string_view text, IsoTime& time) {
+  if (text.size() < 5 || text[2] != ':') return false;
+  const int hour = digit_pair_at(text, 0), minute = digit_pair_at(text, 3);
+  if (hour < 0 || minute < 0) return false;
+  time.hour = static_cast<std::uint8_t>(hour);
+  time.minute = static_cast<std::uint8_t>(minute);
+  time.second = 0;
+  time.microsecond = 0;
+  std::size_t pos = 5;
+  if (pos < text.size() && text[pos] == ':') {
+    if (text.size() < 8) return false;
+    const int second = digit_pair_at(text, 6);
+    if (second < 0) return false;
+    time.second = static_cast<std::uint8_t>(second);
+    pos = 8;
+    if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
+      // As parse_second: the first six digits, padded with zeros.
+      const std::size_t start = ++pos;
+      std::uint32_t microsecond = 0;
+      while (pos < text.size() && is_digit(text[pos])) {
+        if (pos - start < 6) microsecond = microsecond * 10 + static_cast<std::uint32_t>(text[pos] - '0');
+        ++pos;
+      }
+      if (pos == start) return false;
+      for (std::size_t used = pos - start; used < 6; ++used) microsecond *= 10;
+      time.microsecond = microsecond;
+    }
+  }
+  time.tzinfo.reset();
+  return read_zone(text.substr(pos), time.tzinfo);
+}
 
 }  // namespace
 
@@ -328,25 +420,9 @@ tolva::Result<IsoDate> parse_date(std::string_view text) {
 }
 
 std::optional<std::optional<IsoTzInfo>> parse_tzinfo(std::string_view text) {
-  if (text.empty()) return std::optional<IsoTzInfo>{};
-  if (text == "Z" || text == "z") return std::optional<IsoTzInfo>{IsoTzInfo{IsoTzInfo::Kind::Utc, {}, 0}};
-  if (text[0] != '+' && text[0] != '-') return std::nullopt;
-  const std::string_view body = text.substr(1);
-  std::uint32_t hours, minutes = 0;
-  if (matches(body, "##")) {
-    hours = digits_value(body);
-  } else if (matches(body, "####")) {
-    hours = digits_value(body.substr(0, 2));
-    minutes = digits_value(body.substr(2, 2));
-  } else if (matches(body, "##:##")) {
-    hours = digits_value(body.substr(0, 2));
-    minutes = digits_value(body.substr(3, 2));
-  } else {
-    return std::nullopt;
-  }
-  if (hours > 23 || minutes >= 60) return std::nullopt;
-  const auto magnitude = static_cast<std::int32_t>(hours * 3600 + minutes * 60);
-  return std::optional<IsoTzInfo>{IsoTzInfo{IsoTzInfo::Kind::Offset, std::string(text), text[0] == '-' ? -magnitude : magnitude}};
+  std::optional<IsoTzInfo> zone;
+  if (!read_zone(text, zone)) return std::nullopt;
+  return zone;
 }
 
 std::optional<std::uint8_t> month_number(std::string_view text) {
@@ -375,23 +451,59 @@ std::optional<std::uint8_t> month_number(std::string_view text) {
   return std::nullopt;
 }
 
+bool parse_time_fast(std::string_view text, IsoTime& out) {
+  if (!text.empty() && text[0] == 'T') text.remove_prefix(1);
+  return common_time(text, out);
+}
+
+bool parse_datetime_fast(std::string_view text, IsoDateTime& out) {
+  // "YYYY-MM-DD": digits where parse_date wants them, and neither white
+  // space to trim, nor a "T", nor a space before the separator.
+  if (text.size() < 10 || text[4] != '-' || text[7] != '-') return false;
+  const int century = digit_pair_at(text, 0), year_in_century = digit_pair_at(text, 2);
+  const int month = digit_pair_at(text, 5), day = digit_pair_at(text, 8);
+  if (century < 0 || year_in_century < 0 || month < 0 || day < 0) return false;
+  out.date = IsoDate{century * 100 + year_in_century, static_cast<std::uint8_t>(month), static_cast<std::uint8_t>(day)};
+  if (text.size() == 10) {
+    out.time.hour = out.time.minute = out.time.second = 0;
+    out.time.microsecond = 0;
+    out.time.tzinfo.reset();
+    return true;
+  }
+  // With "T" the first "T" is this one; with a space the text holds no "T"
+  // (a time of common_time has none) and this is its first space. Either
+  // way the general parser reads the date before and the time after it.
+  if (text[10] != 'T' && text[10] != ' ') return false;
+  return common_time(text.substr(11), out.time);
+}
+
 tolva::Result<IsoTime> parse_time(std::string_view text) {
+  IsoTime time;
+  if (parse_time_fast(text, time)) return time;
+  return parse_time_general(text);
+}
+
+tolva::Result<IsoDateTime> parse_datetime(std::string_view text) {
+  IsoDateTime datetime;
+  if (parse_datetime_fast(text, datetime)) return datetime;
+  return parse_datetime_general(text);
+}
+
+tolva::Result<IsoTime> parse_time_general(std::string_view text) {
   if (text::is_ascii(text)) {
     std::string_view body = text;
     if (!body.empty() && body[0] == 'T') body.remove_prefix(1);
     for (int layout = 0; layout < kTimeLayouts; ++layout) {
       auto parsed = time_layout(layout, body);
       if (!parsed) continue;
-      auto zone = parse_tzinfo(parsed->rest);
-      if (!zone) continue;
-      parsed->time.tzinfo = std::move(*zone);
+      if (!read_zone(parsed->rest, parsed->time.tzinfo)) continue;
       return std::move(parsed->time);
     }
   }
   return tolva::Error{iso_error("time", text)};
 }
 
-tolva::Result<IsoDateTime> parse_datetime(std::string_view text) {
+tolva::Result<IsoDateTime> parse_datetime_general(std::string_view text) {
   // Like every parser here, ASCII or no date at all: this test comes before
   // the trim, so only ASCII white space is ever trimmed.
   if (!text::is_ascii(text)) return unknown_format(text);
@@ -401,7 +513,7 @@ tolva::Result<IsoDateTime> parse_datetime(std::string_view text) {
   // An upper-case "T" makes the text an ISO date-time and nothing else.
   if (const std::size_t t = trimmed.find('T'); t != std::string_view::npos) {
     auto date = parse_date(trimmed.substr(0, t));
-    auto time = parse_time(trimmed.substr(t + 1));
+    auto time = parse_time_general(trimmed.substr(t + 1));
     if (!date || !time) return unknown_format(text);
     return IsoDateTime{std::move(time).value(), date.value()};
   }
@@ -410,7 +522,7 @@ tolva::Result<IsoDateTime> parse_datetime(std::string_view text) {
   if (const std::size_t space = trimmed.find(' '); space != std::string_view::npos && space > 0 && is_digit(trimmed[0])) {
     auto date = parse_date(trimmed.substr(0, space));
     if (date) {
-      auto time = parse_time(trimmed.substr(space + 1));
+      auto time = parse_time_general(trimmed.substr(space + 1));
       if (time) return IsoDateTime{std::move(time).value(), date.value()};
     }
   }

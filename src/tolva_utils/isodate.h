@@ -61,6 +61,31 @@ tolva::Result<IsoDuration> parse_duration(std::string_view text);
 tolva::Result<TimedeltaParts> split_timedelta(__int128 micros);
 std::string duration_isoformat(std::int32_t days, std::int32_t seconds, std::int32_t microseconds);
 
+// ---- The two roads of parse_time and parse_datetime ----
+//
+// parse_time and parse_datetime first try a fast path that reads, in one
+// straight pass, the layouts that nearly every caller writes, and fall back
+// on the general parser for everything else.
+//
+// The fast paths accept, as the whole text and nothing else:
+//   time:      an optional "T", then "HH:MM" or "HH:MM:SS" with an optional
+//              fraction ("." or "," and digits) on the seconds, then an
+//              optional zone ("Z", "z", +HH, +HHMM, +HH:MM, or with "-");
+//   date-time: "YYYY-MM-DD" alone, or followed by "T" or one space and such
+//              a time (without the optional "T").
+// For such a text a fast path fills `out` and returns true, and `out` then
+// holds exactly the value that the general parser gives. For any other text
+// it returns false, which says nothing about the text (the general parser
+// decides), and leaves `out` unspecified. `out` is filled in place, so that
+// a caller with a value at hand copies no zone text.
+bool parse_time_fast(std::string_view text, IsoTime& out);
+bool parse_datetime_fast(std::string_view text, IsoDateTime& out);
+
+// The general parsers: every layout and every error text, without the fast
+// paths (parse_datetime_general reads its times with parse_time_general).
+tolva::Result<IsoTime> parse_time_general(std::string_view text);
+tolva::Result<IsoDateTime> parse_datetime_general(std::string_view text);
+
 // ---- Building blocks of the parsers above ----
 
 // At most this many fraction digits count; later ones are read and ignored.

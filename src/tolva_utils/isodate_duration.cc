@@ -61,10 +61,20 @@ double measured_part(std::string_view text, std::size_t& pos, char unit, double 
 void append_unsigned(std::string& out, UInt128 value) {
   char digits[40];
   std::size_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
-    value /= 10;
-  } while (value != 0);
+  // Every part of a timedelta fits 64 bits, where division by 10 is a
+  // multiplication; the 128-bit loop is for the rest.
+  if (value <= std::numeric_limits<std::uint64_t>::max()) {
+    auto small = static_cast<std::uint64_t>(value);
+    do {
+      digits[count++] = static_cast<char>('0' + small % 10);
+      small /= 10;
+    } while (small != 0);
+  } else {
+    do {
+      digits[count++] = static_cast<char>('0' + static_cast<int>(value % 10));
+      value /= 10;
+    } while (value != 0);
+  }
   while (count > 0) out.push_back(digits[--count]);
 }
 

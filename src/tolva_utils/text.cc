@@ -1,5 +1,7 @@
 #include "tolva_utils/text.h"
 
+#include <cstring>
+
 namespace tolva_utils::text {
 
 namespace {
@@ -51,8 +53,17 @@ Decoded decode_utf8(std::string_view text, std::size_t pos) {
 }
 
 bool is_ascii(std::string_view text) {
-  for (const char c : text) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  // Eight bytes at a time: a byte at or above 0x80 has its top bit set.
+  constexpr std::uint64_t kTopBits = 0x8080808080808080u;
+  const char* data = text.data();
+  std::size_t pos = 0;
+  for (; pos + 8 <= text.size(); pos += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, data + pos, sizeof word);
+    if ((word & kTopBits) != 0) return false;
+  }
+  for (; pos < text.size(); ++pos) {
+    if (static_cast<unsigned char>(data[pos]) >= 0x80) return false;
   }
   return true;
 }
@@ -108,12 +119,24 @@ bool is_white_space(char32_t c) {
 std::string_view trim_white_space(std::string_view text) {
   std::size_t begin = 0;
   while (begin < text.size()) {
+    // An ASCII byte is a whole unit: no decoding needed.
+    if (const auto byte = static_cast<unsigned char>(text[begin]); byte < 0x80) {
+      if (!is_white_space(byte)) break;
+      ++begin;
+      continue;
+    }
     const Decoded unit = decode_utf8(text, begin);
     if (!unit.valid || !is_white_space(unit.code_point)) break;
     begin += unit.length;
   }
   std::size_t end = text.size();
   while (end > begin) {
+    // An ASCII byte is a whole unit, never the tail of a longer one.
+    if (const auto byte = static_cast<unsigned char>(text[end - 1]); byte < 0x80) {
+      if (!is_white_space(byte)) break;
+      --end;
+      continue;
+    }
     // The last unit starts at the nearest non-continuation byte at most three
     // bytes back; it counts only when it decodes to exactly the tail.
     std::size_t start = end - 1;
