@@ -327,7 +327,11 @@ class Skeleton {
 
   std::vector<std::string> decorated(std::string_view name, std::span<const python_ast::Decorator> decorators) const {
     std::vector<std::string> fields{std::string(name)};
-    for (const python_ast::Decorator& decorator : decorators) fields.push_back("@" + expr(decorator.expression));
+    for (const python_ast::Decorator& decorator : decorators) {
+      std::string field = "@";
+      field += expr(decorator.expression);
+      fields.push_back(std::move(field));
+    }
     return fields;
   }
 
