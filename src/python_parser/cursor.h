@@ -111,7 +111,8 @@ class Cursor {
   // Moves to `p`, a position between the current one and the end that a byte
   // search returned; any other position is a broken invariant.
   void skip_to(const char* p) {
-    if (p < pos_ || p > end_) [[unlikely]] outside_the_rest();
+    // One unsigned compare covers both sides.
+    if (static_cast<std::size_t>(p - pos_) > static_cast<std::size_t>(end_ - pos_)) [[unlikely]] outside_the_rest();
     pos_ = p;
   }
   void skip_to_end() { pos_ = end_; }

@@ -99,19 +99,6 @@ constexpr std::array<bool, 256> kAsciiIdentifier = make_ascii_identifier_table()
 
 bool is_ascii_identifier_byte(char c) { return kAsciiIdentifier[static_cast<unsigned char>(c)]; }
 
-// The first letters of the keywords, soft keywords included, read from the
-// token table: an identifier starting with any other byte ("self", "_x") is
-// a name without a keyword lookup.
-constexpr std::array<bool, 256> make_keyword_first_table() {
-  std::array<bool, 256> table{};
-  for (auto k = static_cast<std::uint8_t>(TokenKind::And); k <= static_cast<std::uint8_t>(TokenKind::Type); ++k) {
-    const std::string_view shown = python_ast::display(static_cast<TokenKind>(k));  // "`and`"
-    table[static_cast<unsigned char>(shown[1])] = true;
-  }
-  return table;
-}
-constexpr std::array<bool, 256> kKeywordFirst = make_keyword_first_table();
-
 // Space, tab, form feed and backslash: what skipping blanks looks at.
 constexpr std::array<bool, 256> make_blank_or_backslash_table() {
   std::array<bool, 256> table{};
@@ -514,7 +501,17 @@ TokenKind Lexer::lex_token() {
   if (state_ == LineState::LineStart) {
     if (auto kind = eat_indentation()) return *kind;
   } else {
-    if (auto kind = skip_whitespace()) return *kind;
+    // Most tokens follow no blank or one space: take one space without a
+    // branch, and call the full skip only for more blanks or a backslash.
+    const char* p = cursor_.position();
+    const char* end = cursor_.end();
+    if (p != end) {
+      p += *p == ' ';
+      cursor_.skip_to(p);
+      if (p != end && kBlankOrBackslash[static_cast<unsigned char>(*p)]) {
+        if (auto kind = skip_whitespace()) return *kind;
+      }
+    }
   }
 
   // The blanks are not part of the token.
@@ -576,22 +573,13 @@ std::optional<TokenKind> Lexer::eat_line_continuation() {
 }
 
 std::optional<TokenKind> Lexer::skip_whitespace() {
-  const char* p = cursor_.position();
-  const char* end = cursor_.end();
-  // Most tokens follow no blank or one space: take one space without a
-  // branch, and loop only for longer runs.
-  if (p != end) p += *p == ' ';
-  if (p == end || !kBlankOrBackslash[static_cast<unsigned char>(*p)]) {
-    cursor_.skip_to(p);
-    return std::nullopt;
-  }
   while (true) {
+    const char* p = cursor_.position();
+    const char* end = cursor_.end();
     while (p < end && (*p == ' ' || *p == '\t' || *p == '\f')) ++p;
     cursor_.skip_to(p);
     if (p == end || *p != '\\') return std::nullopt;
     if (auto kind = eat_line_continuation()) return kind;
-    p = cursor_.position();
-    end = cursor_.end();
   }
 }
 
@@ -689,7 +677,7 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
   return error_token(LexicalErrorType::unexpected_character(c), cursor_.token_range());
 }
 
-TokenKind Lexer::lex_ascii(char c) {
+[[gnu::always_inline]] inline TokenKind Lexer::lex_ascii(char c) {
   // Dispatch point of the IPython escape commands (Mode::Ipython): "!" and "%"
   // right after "=" at nesting 0, and "!", "%", "/", ",", ";" and "?" at the
   // start of a logical line, begin a command. Those rules are not lexed: in
@@ -876,7 +864,16 @@ std::optional<TokenKind> Lexer::try_lex_string_prefix(char first) {
 }
 
 TokenKind Lexer::lex_identifier(char first) {
-  if (auto kind = try_lex_string_prefix(first)) return *kind;
+  {
+    // A string prefix has a quote after one or two letters.
+    const char* p = cursor_.position();
+    const char* end = cursor_.end();
+    const bool quote_near = (p < end && (p[0] == '\'' || p[0] == '"')) ||
+                            (end - p >= 2 && (p[1] == '\'' || p[1] == '"'));
+    if (quote_near) {
+      if (auto kind = try_lex_string_prefix(first)) return *kind;
+    }
+  }
 
   const char* start = cursor_.position() - 1;
   const char* end = cursor_.end();
@@ -885,9 +882,7 @@ TokenKind Lexer::lex_identifier(char first) {
   cursor_.skip_to(p);
 
   const std::string_view text(start, static_cast<std::size_t>(p - start));
-  if (kKeywordFirst[static_cast<unsigned char>(first)]) {
-    if (auto keyword = python_ast::keyword_kind(text)) return *keyword;
-  }
+  if (auto keyword = python_ast::keyword_kind(text)) return *keyword;
   current_value_ = TokenValue::name(python_ast::Name(text));
   return TokenKind::Name;
 }
