@@ -58,6 +58,10 @@ lists them):
   R7. Python 3.11 parses an f-string interpolation as if it were written in
       parentheses, so a bare tuple there (`f"{a, b}"`) gets a range that
       takes in the braces; under 3.11 that range is not compared.
+  R8. A comment inside a self-documenting interpolation (`f"{x = # c\n}"`)
+      is part of our debug text, which is the source between the braces and
+      the expression; CPython 3.12+ leaves comments out of its literal. They
+      are removed from ours before comparing.
   A1. Duplicate keyword arguments (`f(a=1, a=2)`) are a syntax error of our
       parser; CPython's ast.parse accepts them and leaves them to its
       compiler. When the only errors we record are of that kind, the texts
@@ -77,6 +81,7 @@ import argparse
 import json
 import os
 import random
+import re
 import subprocess
 import sys
 import time
@@ -87,6 +92,7 @@ REFERENCE = os.path.join(HERE, "expr_reference.py")
 # ---------------------------------------------------------------------------
 # Our dump in canonical form.
 
+COMMENT = re.compile(r"#[^\r\n]*")
 CONVERSIONS = {"None": -1, "Ascii": 97, "Repr": 114, "Str": 115}
 
 
@@ -144,7 +150,9 @@ class Canonical:
                 debug = element["debug_text"]
                 if debug is not None:  # R4
                     expression_text = self.text(element["expression"]["range"])
-                    self.add_literal(out, debug["leading"] + expression_text + debug["trailing"])
+                    leading = COMMENT.sub("", debug["leading"])  # R8
+                    trailing = COMMENT.sub("", debug["trailing"])
+                    self.add_literal(out, leading + expression_text + trailing)
                     if conversion == -1 and element["format_spec"] is None:
                         conversion = CONVERSIONS["Repr"]
                 spec = None
