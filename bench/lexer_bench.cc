@@ -4,7 +4,7 @@
 // The corpus is every .py file below TOLVA_BENCH_LIBRARY (default: pyenv's
 // Python 3.11 library) whose bytes are UTF-8, lexed file by file as a parse
 // would: a fresh lexer and arena per file, next_token until EndOfFile.
-// bench/ast_parse_bench.py times CPython's ast.parse over the same files.
+// bench/python/bench_ast_parse.py times CPython's ast.parse over the same files.
 
 #include <benchmark/benchmark.h>
 

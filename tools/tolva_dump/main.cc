@@ -1,8 +1,10 @@
 // tolva-dump: prints what the Python front end makes of source files.
 //
-//   tolva-dump tokens FILE...    (FILE "-" reads standard input)
+//   tolva-dump tokens FILE...    the lexer's tokens and lexical errors
+//   tolva-dump ast FILE...       the syntax tree, tokens and every error
+//   tolva-dump check FILE...     parse_module's verdict on each file
 //
-// See kUsage below for the output format.
+// FILE "-" reads standard input. See kUsage below for the output formats.
 
 #include <cerrno>
 #include <charconv>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <span>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -21,12 +24,13 @@
 #include "python_parser/cursor.h"
 #include "python_parser/lexer.h"
 #include "support/fatal_error.h"
+#include "tolva_dump/parse_modes.h"
 
 namespace {
 
-constexpr std::string_view kUsage = R"(usage: tolva-dump tokens FILE...
+constexpr std::string_view kUsage = R"(usage: tolva-dump tokens|ast|check FILE...
 
-Lexes each FILE ("-" for standard input) as a Python module, as the parser's
+tokens: lexes each FILE ("-" for standard input) as a Python module, as the parser's
 token source would (no re-lexing), and prints for each file:
 
   file PATH                       a header line
@@ -50,8 +54,19 @@ Quoted texts and TEXT (the error's message) are JSON strings: every byte
 outside printable ASCII is written as a \u escape (UTF-16 surrogate pairs
 above U+FFFF), and a byte that is not well-formed UTF-8 as \ufffd.
 
-Exit status: 0 when every file was read (lexical errors included), 1 when a
-file could not be read, 2 for a usage error, 3 when lexing failed fatally.
+ast: parses each FILE as a module, every error kept, and prints one JSON
+object per line: {"path": PATH, "tree": TREE, "tokens": [[KIND, START, END],
+...], "errors": [[TEXT, START, END, SOURCE], ...]}, TREE the syntax tree's JSON
+dump with byte ranges, the tokens without the final EndOfFile, the errors
+(lexical and syntactic, merged) in list order, SOURCE "lexer" or "parser". A parse that fails fatally prints
+{"path": PATH, "fatal": TEXT} instead.
+
+check: parses each FILE with parse_module and prints "ok PATH", or
+"error PATH: TEXT" with the first error's text.
+
+Exit status: 0 when every file was read (syntax and lexical errors
+included), 1 when a file could not be read, 2 for a usage error, 3 when
+lexing or parsing failed fatally.
 )";
 
 void append_json_string(std::string& out, std::string_view text) {
@@ -200,9 +215,14 @@ int main(int argc, char** argv) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
     return 0;
   }
-  if (args.size() < 2 || args[0] != "tokens") {
+  if (args.size() < 2 || (args[0] != "tokens" && args[0] != "ast" && args[0] != "check")) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
     return 2;
+  }
+  if (args[0] != "tokens") {
+    std::ios::sync_with_stdio(false);
+    std::span<const std::string> paths(args.data() + 1, args.size() - 1);
+    return args[0] == "ast" ? tolva_dump::dump_ast(paths, std::cout) : tolva_dump::check_files(paths, std::cout);
   }
 
   int status = 0;

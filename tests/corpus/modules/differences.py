@@ -1,0 +1,242 @@
+"""Every deliberate difference between this parser and CPython's `ast`.
+
+The one place that lists them, each with its reason. module_differential.py
+applies them; nothing else there forgives a difference.
+
+NORMALISATIONS: where the two trees have different shapes for the same
+program. Both sides are brought into one shape, CPython's vocabulary with
+byte offsets, before they are compared; each normalisation is named here and
+its code in module_differential.py carries the same name.
+
+LENIENCIES: texts that CPython's parser rejects and this parser accepts (or
+the other way round), each a documented behaviour of this parser. An entry
+says how to recognise the case (a pattern over the source, checked together
+with the interpreter's message); only a case that an entry recognises is
+forgiven, and the report names the entry.
+"""
+
+import re
+
+NORMALISATIONS = {
+    "positions-as-offsets": (
+        "CPython gives (line, column) pairs, columns in UTF-8 bytes, lines split at \\n, \\r\\n and a lone "
+        "\\r; this system gives byte offsets from the first byte of the text, a leading byte order mark "
+        "included. CPython's positions are turned into offsets; nodes that have no position in CPython "
+        "(arguments, comprehension, withitem, match_case, the module) are compared without one."
+    ),
+    "elif-chains": (
+        "An `if` here holds its `elif` and `else` clauses in one list; CPython nests an `If` for each "
+        "`elif` in the `orelse` of the one before. Ours is unfolded: each `elif` clause becomes an `If` "
+        "that starts at its `elif` keyword and ends where the whole statement ends, as CPython's does."
+    ),
+    "async-flags": (
+        "Function definitions, `for`, `with` and comprehension clauses carry an async flag here; CPython "
+        "has AsyncFunctionDef, AsyncFor, AsyncWith and an is_async integer."
+    ),
+    "try-star": "A `try` here has an is_star flag; CPython has a separate TryStar node.",
+    "decorated-definitions": (
+        "A decorated function or class starts at its first `@` here (the decorators are part of the "
+        "statement); CPython's definition starts at `def` or `class`. CPython's start is moved back to the "
+        "`@` before its first decorator. The Decorator node, which CPython does not have, is replaced by "
+        "its expression."
+    ),
+    "parameters": (
+        "Parameters here are grouped with their defaults (ParameterWithDefault); CPython keeps the "
+        "defaults in two separate lists (defaults, aligned to the end of the positional parameters, and "
+        "kw_defaults with None for a keyword-only parameter without one). A variadic parameter's range "
+        "starts at its `*` or `**` here and at its name in CPython: the name's start is compared."
+    ),
+    "call-arguments": (
+        "A call's arguments are an Arguments node here; CPython has the args and keywords lists on the "
+        "call itself. A generator expression that is a call's sole argument borrows the call's "
+        "parentheses: CPython's range for it covers them, ours (parenthesized false) does not, so ours is "
+        "widened to the Arguments range."
+    ),
+    "constants": (
+        "Literals are typed nodes here (number, string, bytes, boolean, None, Ellipsis); CPython has one "
+        "Constant whose value is compared by type and exact value (floats bit for bit). A string's kind "
+        "is 'u' when its first part has a u prefix."
+    ),
+    "lone-surrogates": (
+        "Text here is UTF-8, which cannot hold a lone surrogate: an escape such as \\ud800 decodes to "
+        "U+FFFD, where CPython keeps the surrogate. CPython's surrogates are read as U+FFFD."
+    ),
+    "joined-strings": (
+        "An f-string here keeps its parts and elements as written (literal parts, interpolations with "
+        "debug text, conversion and format specifier); CPython joins all adjacent literal text into one "
+        "Constant, turns a debug text `{x=}` into the literal text 'x=' (source text kept) followed by "
+        "the value, with the conversion 'r' when neither a conversion nor a format specifier is given, "
+        "and gives format specifiers as nested JoinedStr nodes. Ours is joined the same way; the empty "
+        "literal that CPython 3.12 leaves after an interpolation inside a format specifier is dropped. The "
+        "positions of the Constant and FormattedValue nodes inside a JoinedStr are not compared: CPython "
+        "gives them the range of the whole literal (3.12 and later) or positions inside a copy of the "
+        "text (3.11), which have no meaning as byte offsets."
+    ),
+    "debug-text-comments": (
+        "The debug text of `{x = }` is kept here as the source has it, a comment between the expression "
+        "and the `}` included; CPython 3.12 and later drop such comments. Comments are removed from our "
+        "debug text's leading and trailing parts (which hold only blanks, `=` and comments) before the "
+        "texts are compared."
+    ),
+    "joined-strings-3.11": (
+        "Python 3.11 parses the expressions of f-strings from a copy of their text and fixes their "
+        "positions up afterwards, which goes wrong for expressions that span lines or repeat text that "
+        "came earlier in the literal; under 3.11 no position inside a JoinedStr is compared."
+    ),
+    "identifiers": (
+        "Names here are Identifier nodes with ranges (function and class names, attributes, aliases, "
+        "keyword names, except-handler names, pattern names, global and nonlocal names); CPython has "
+        "plain strings there. The texts are compared."
+    ),
+    "type-params-field": (
+        "Definitions and aliases here may have no type parameter list; CPython 3.12 and later have an "
+        "empty list, and 3.11 has no such field."
+    ),
+    "trailing-semicolons": (
+        "A `;` after the last simple statement of a block belongs to no node here (a consumed `;` or "
+        "newline never extends a range), so a compound statement ends with its last statement; CPython's "
+        "compound statements end after that `;`. A CPython range that ends at a `;` is moved back to the "
+        "end of the token before it."
+    ),
+    "type-comments": "CPython's type_comment fields (always None without type_comments=True) are dropped.",
+    "source-encoding": (
+        "This system reads every file as UTF-8 and does not look at coding declarations; a file that is "
+        "not valid UTF-8, or that declares another encoding, is parsed here but its tree is not compared "
+        "(its texts are read differently by design)."
+    ),
+}
+
+# Coding declarations other than UTF-8 (PEP 263), on one of the first two lines.
+CODING = re.compile(rb"^[ \t\f]*#.*?coding[:=][ \t]*([-\w.]+)")
+
+
+def declared_encoding(source):
+    for line in source.splitlines()[:2]:
+        match = CODING.match(line)
+        if match:
+            return match.group(1).decode("ascii", "replace").lower().replace("_", "-")
+    return None
+
+
+def compared_as_utf8(source):
+    """Whether a text's tree can be compared: see "source-encoding"."""
+    encoding = declared_encoding(source)
+    if encoding is not None and encoding not in ("utf-8", "utf8") and not encoding.startswith("utf-8-"):
+        return False
+    try:
+        source.decode("utf-8")
+    except UnicodeDecodeError:
+        return False
+    return True
+
+
+class Leniency:
+    """A documented case where the two parsers disagree on validity.
+
+    `source` is a regular expression searched in the text; `message`, when
+    given, one searched in CPython's error text. Both must match.
+    """
+
+    def __init__(self, name, reason, source, message=None):
+        self.name = name
+        self.reason = reason
+        self.source = re.compile(source, re.S | re.M)
+        self.message = re.compile(message) if message else None
+
+    def matches(self, text, cpython_message):
+        if not self.source.search(text):
+            return False
+        return self.message is None or bool(self.message.search(cpython_message or ""))
+
+
+# Texts that this parser accepts and CPython rejects.
+ACCEPTED_HERE = [
+    Leniency(
+        "later-syntax",
+        "Syntax of a later Python version is parsed whatever the interpreter under test: the parser "
+        "targets 3.10, records syntax that needs another version as never-reported version records, "
+        "and a parse fails only on syntax errors. Recognised by the newest interpreter accepting the "
+        "text with the same tree (the harness asks it), not by a pattern.",
+        source=r"(?!)",
+    ),
+    Leniency(
+        "unparenthesized-except-types",
+        "`except A, B:` without `as` is parsed as a tuple of types (the syntax of Python 3.14) and only "
+        "recorded as a version record; with `as` it is an error here too.",
+        source=r"^[ \t]*except\*?[ \t]+[^:\n(]*,[^:\n]*:",
+        message=r"multiple exception types must be parenthesized",
+    ),
+    Leniency(
+        "yield-in-unparenthesized-tuple",
+        "The elements of an unparenthesized tuple are parsed with the flags of the tuple's position, so "
+        "where a bare `yield` may stand (an expression statement, an assignment's value) it may also be "
+        "any element of the tuple: `1, yield 1`.",
+        source=r",\s*yield\b",
+        message=r"invalid syntax",
+    ),
+    Leniency(
+        "underscore-as-pattern-name",
+        "The names of as-patterns and of a mapping pattern's `**rest` are taken as written: `case x as _:` "
+        "and `case {**_}:` keep the name \"_\"; CPython refuses `_` as a target there.",
+        source=r"\bas\s+_\s*[:|)\],]|\*\*_\s*\}",
+        message=r"cannot use '_' as a target|invalid syntax",
+    ),
+    Leniency(
+        "class-bases-as-call-arguments",
+        "A class's bases are parsed as call arguments, where a sole unparenthesized generator expression "
+        "is allowed: `class C(x for x in L):`.",
+        source=r"^\s*class\s+\w+\s*\([^()]*\bfor\b[^()]*\bin\b",
+    ),
+    Leniency(
+        "parenthesized-keyword-name",
+        "A parenthesized name before `=` in call arguments is taken as the keyword's name: `f((x)=2)` "
+        "(recorded only as a version record).",
+        source=r"\(\s*\(\s*\w+\s*\)\s*=[^=]|,\s*\(\s*\w+\s*\)\s*=[^=]",
+        message=r"expression cannot contain assignment",
+    ),
+    Leniency(
+        "nesting-limits",
+        "CPython's own limits lie below this parser's: it refuses more than 200 open brackets, more than "
+        "100 levels of indentation, f-string format specifiers nested more than two deep, and nesting "
+        "beyond its parser's stack; this parser's one limit is its nesting depth (see "
+        "nesting-depth-limit below), which lies beyond all of these.",
+        source=r".",
+        message=r"nested too deeply|too many nested parentheses|too many levels of indentation|too complex|"
+                r"maximum recursion depth",
+    ),
+    Leniency(
+        "bytes-not-utf8",
+        "Source is not decoded: bytes that are not UTF-8 pass through inside strings and comments "
+        "(elsewhere they are an unexpected character). Project analysis reads files as UTF-8 and fails "
+        "before parsing such a file.",
+        source=r".",
+        message=r"codec can't decode|Non-UTF-8 code",
+    ),
+    Leniency(
+        "coding-declarations",
+        "Coding declarations are not read (every text is UTF-8), so an unknown or contradictory one is "
+        "no error here.",
+        source=r"^\ufeff?[ \t\f]*#.*?coding[:=]",
+        message=r"unknown encoding|encoding problem",
+    ),
+]
+
+# Texts that CPython accepts and this parser rejects.
+REJECTED_HERE = [
+    Leniency(
+        "nesting-depth-limit",
+        "The parser refuses nesting deeper than its limit (1000 nested brackets, operators, blocks or "
+        "patterns, fewer when little machine stack is left) with one syntax error, so that no input can "
+        "exhaust the stack; CPython takes some deeper forms (a few thousand prefix operators, `**` "
+        "chains, lambdas). Only generated texts reach it.",
+        source=r".",
+        message=r"^Nesting is too deep",
+    ),
+    Leniency(
+        "duplicate-keyword-argument",
+        "A keyword argument repeated in one call is a syntax error of this parser; CPython reports it only "
+        "when compiling, after ast.parse has accepted the text.",
+        source=r"=",
+        message=r"^Duplicate keyword argument ",
+    ),
+]

@@ -1,0 +1,169 @@
+#include "tolva_dump/parse_modes.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string_view>
+
+#include "python_ast/dump.h"
+#include "python_ast/token_kind.h"
+#include "python_parser/parse.h"
+#include "support/fatal_error.h"
+
+namespace tolva_dump {
+
+namespace {
+
+constexpr int kStatusOk = 0;
+constexpr int kStatusUnreadable = 1;
+constexpr int kStatusFatal = 3;
+
+// Reads the whole file (standard input for "-") as bytes into `text`; on
+// failure leaves the reason in `reason`.
+bool read_file(const std::string& path, std::string& text, std::string& reason) {
+  text.clear();
+  if (path == "-") {
+    std::ostringstream buffer;
+    buffer << std::cin.rdbuf();
+    text = std::move(buffer).str();
+    if (std::cin.bad()) {
+      reason = "read error on standard input";
+      return false;
+    }
+    return true;
+  }
+  errno = 0;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    reason = errno != 0 ? std::strerror(errno) : "cannot open";
+    return false;
+  }
+  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  if (file.bad()) {
+    reason = errno != 0 ? std::strerror(errno) : "read error";
+    return false;
+  }
+  return true;
+}
+
+void append_number(std::string& out, std::uint32_t value) {
+  char buffer[16];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  out.append(buffer, result.ptr);
+}
+
+void append_range(std::string& out, text_size::TextRange range) {
+  append_number(out, range.start().raw);
+  out += ',';
+  append_number(out, range.end().raw);
+}
+
+// Folds one file's status into the run's: a fatal error outranks an
+// unreadable file.
+void note(int& status, int file_status) {
+  if (file_status > status) status = file_status;
+}
+
+void report_unreadable(const std::string& path, const std::string& reason) {
+  std::cerr << "tolva-dump: cannot read " << path << ": " << reason << '\n';
+}
+
+void report_fatal(const std::string& path, const tolva::FatalError& error) {
+  std::cerr << "tolva-dump: fatal error in " << path << ": " << error.message() << '\n';
+}
+
+// The JSON line of one parsed file, without its line feed.
+void append_parse(std::string_view source, std::string& out) {
+  python_parser::Parsed<python_ast::Mod> parsed = python_parser::parse_unchecked(source, python_parser::Mode::Module);
+  out += ",\"tree\":";
+  out += python_ast::dump_json(*parsed.syntax, parsed.tree->source());
+  out += ",\"tokens\":[";
+  bool first = true;
+  for (const python_ast::Token& token : parsed.tokens) {
+    if (!first) out += ',';
+    first = false;
+    out += "[\"";
+    out += python_ast::debug_name(token.kind);
+    out += "\",";
+    append_range(out, token.range);
+    out += ']';
+  }
+  out += "],\"errors\":[";
+  first = true;
+  for (const python_parser::ParseError& error : parsed.errors) {
+    if (!first) out += ',';
+    first = false;
+    out += '[';
+    python_ast::append_json_string(out, error.error.display());
+    out += ',';
+    append_range(out, error.range);
+    out += error.error.kind() == python_parser::ParseErrorType::Lexical ? ",\"lexer\"]" : ",\"parser\"]";
+  }
+  out += ']';
+}
+
+}  // namespace
+
+int dump_ast(std::span<const std::string> paths, std::ostream& out) {
+  int status = kStatusOk;
+  std::string text;
+  std::string reason;
+  std::string line;
+  for (const std::string& path : paths) {
+    if (!read_file(path, text, reason)) {
+      report_unreadable(path, reason);
+      note(status, kStatusUnreadable);
+      continue;
+    }
+    line.clear();
+    line += "{\"path\":";
+    python_ast::append_json_string(line, path);
+    const std::size_t header = line.size();
+    try {
+      append_parse(text, line);
+    } catch (const tolva::FatalError& error) {
+      report_fatal(path, error);
+      note(status, kStatusFatal);
+      // Whatever the failed parse had written is dropped.
+      line.resize(header);
+      line += ",\"fatal\":";
+      python_ast::append_json_string(line, error.message());
+    }
+    line += "}\n";
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+  }
+  out.flush();
+  return status;
+}
+
+int check_files(std::span<const std::string> paths, std::ostream& out) {
+  int status = kStatusOk;
+  std::string text;
+  std::string reason;
+  for (const std::string& path : paths) {
+    if (!read_file(path, text, reason)) {
+      report_unreadable(path, reason);
+      note(status, kStatusUnreadable);
+      continue;
+    }
+    try {
+      python_parser::ModuleParseResult result = python_parser::parse_module(text);
+      if (result.has_value()) {
+        out << "ok " << path << '\n';
+      } else {
+        out << "error " << path << ": " << result.error().display() << '\n';
+      }
+    } catch (const tolva::FatalError& error) {
+      report_fatal(path, error);
+      note(status, kStatusFatal);
+    }
+  }
+  out.flush();
+  return status;
+}
+
+}  // namespace tolva_dump
