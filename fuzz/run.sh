@@ -9,7 +9,8 @@
 # The seed corpus is written into the build folder on the first run: a few
 # hundred small files sampled from the standard library of /usr/bin/python3.
 # Inputs the fuzzer finds go to $TOLVA_FUZZ_BUILD/corpus, crashes to
-# $TOLVA_FUZZ_BUILD/artifacts. Exit status: non-zero when the fuzzer found a
+# $TOLVA_FUZZ_BUILD/artifacts, the logs of parallel jobs to
+# $TOLVA_FUZZ_BUILD/fuzz-N.log. Exit status: non-zero when the fuzzer found a
 # crash, a hang, a FatalError or a broken invariant.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -44,6 +45,14 @@ mkdir -p "$build/corpus" "$build/artifacts"
 
 parallel=()
 if [ "$jobs" -gt 1 ]; then parallel=(-jobs="$jobs" -workers="$jobs"); fi
-exec "$build/parse_fuzzer" "${parallel[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=65536 \
-  -dict=fuzz/python.dict -print_final_stats=1 \
-  -artifact_prefix="$build/artifacts/" "$build/corpus" "$build/seeds"
+# Parallel jobs write their logs (fuzz-N.log) into the working folder.
+dict="$PWD/fuzz/python.dict"
+cd "$build"
+status=0
+./parse_fuzzer "${parallel[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=65536 \
+  -dict="$dict" -print_final_stats=1 -artifact_prefix=artifacts/ corpus seeds || status=$?
+if [ "$status" -ne 0 ] && [ "$jobs" -gt 1 ]; then
+  # A finding is in the log of the job that made it.
+  grep -l -E 'ERROR|SUMMARY|parse_fuzzer: ' fuzz-*.log | xargs -r tail -n 60
+fi
+exit "$status"
