@@ -91,6 +91,16 @@ class Arena {
   // Bytes of block payload obtained from the system so far.
   std::size_t bytes_reserved() const noexcept { return reserved_; }
 
+  // Sets the size up to which blocks grow, kept within [4 KiB, 8 MiB]
+  // (1 MiB until set). Blocks double up to it, so it bounds what the last
+  // block can leave unused: a parse sets it from its source size, which keeps
+  // small trees from holding a block far larger than themselves and lets
+  // large ones grow in large blocks.
+  void limit_block_size(std::size_t bytes) noexcept {
+    max_block_size_ = bytes < kFirstBlockSize ? kFirstBlockSize : bytes > kLargestBlockSize ? kLargestBlockSize : bytes;
+    if (next_block_size_ > max_block_size_) next_block_size_ = max_block_size_;
+  }
+
  private:
   struct Block;
   void* allocate_slow(std::size_t size, std::size_t align);
@@ -100,10 +110,12 @@ class Arena {
   char* end_ = nullptr;
   Block* blocks_ = nullptr;  // most recent first
   std::size_t next_block_size_ = kFirstBlockSize;
+  std::size_t max_block_size_ = kDefaultMaxBlockSize;
   std::size_t reserved_ = 0;
 
   static constexpr std::size_t kFirstBlockSize = 4 * 1024;
-  static constexpr std::size_t kMaxBlockSize = 1024 * 1024;
+  static constexpr std::size_t kDefaultMaxBlockSize = 1024 * 1024;
+  static constexpr std::size_t kLargestBlockSize = 8 * 1024 * 1024;
 };
 
 }  // namespace python_ast

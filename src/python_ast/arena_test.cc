@@ -41,6 +41,32 @@ TEST(Arena, LargeRequestsGetTheirOwnBlockAndKeepTheCurrentOneOpen) {
   EXPECT_EQ(big.back(), 7u);
 }
 
+TEST(Arena, BlockLimitBoundsTheUnusedTail) {
+  // Blocks double from 4 KiB up to the limit: with a 16 KiB limit, 1 MiB of
+  // small allocations leaves less than one block unused.
+  Arena limited;
+  limited.limit_block_size(16 * 1024);
+  for (int i = 0; i < 1024 * 1024 / 64; ++i) (void)limited.allocate(64, 8);
+  EXPECT_LT(limited.bytes_reserved(), 1024 * 1024 + 16 * 1024 + 4096);
+
+  // A large limit lets blocks reach huge-page sizes; everything allocated
+  // stays usable and aligned.
+  Arena large;
+  large.limit_block_size(std::size_t{64} << 20);
+  std::vector<std::uint64_t*> values;
+  for (std::uint64_t i = 0; i < 3 * 1024 * 1024; ++i) {
+    auto* value = static_cast<std::uint64_t*>(large.allocate(8, 8));
+    *value = i;
+    if (i % 4099 == 0) values.push_back(value);
+  }
+  for (std::size_t i = 0; i < values.size(); ++i) EXPECT_EQ(*values[i], i * 4099);
+  EXPECT_GE(large.bytes_reserved(), std::size_t{24} << 20);
+  // A request larger than any block still gets one of its own.
+  std::span<std::uint64_t> huge = large.make_array<std::uint64_t>(std::size_t{3} << 20);
+  huge.back() = 1;
+  EXPECT_EQ(huge.front(), 0u);
+}
+
 TEST(Arena, CopiesTextAndArraysAndMovesOwnership) {
   Arena arena;
   std::string source = "hello world";

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <ostream>
 #include <span>
 #include <type_traits>
@@ -122,37 +123,58 @@ std::ostream& operator<<(std::ostream& out, const Token& token);
 // The tokens of one parse, in source order, trivia included and the final
 // EndOfFile excluded. Users read it as a sequence; only the token source
 // appends, and truncates when the parser rewinds to a checkpoint.
+//
+// The buffer grows with realloc: Token is trivially copyable, and a large
+// buffer then grows by remapping its pages rather than by copying them into
+// fresh ones, which is most of what a long file's token list costs.
 class Tokens {
  public:
-  using const_iterator = std::vector<Token>::const_iterator;
+  using const_iterator = const Token*;
 
   Tokens() = default;
-  explicit Tokens(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+  explicit Tokens(const std::vector<Token>& tokens);
+  Tokens(const Tokens& other);
+  Tokens& operator=(const Tokens& other);
+  Tokens(Tokens&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  Tokens& operator=(Tokens&& other) noexcept;
+  ~Tokens() { std::free(data_); }
 
-  std::size_t size() const { return tokens_.size(); }
-  bool empty() const { return tokens_.empty(); }
-  const_iterator begin() const { return tokens_.begin(); }
-  const_iterator end() const { return tokens_.end(); }
+  std::size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const_iterator begin() const { return data_; }
+  const_iterator end() const { return data_ + size_; }
   // The token at `index`; an index at or past size() throws FatalError.
   const Token& operator[](std::size_t index) const {
-    if (index >= tokens_.size()) [[unlikely]] index_out_of_bounds(index);
-    return tokens_[index];
+    if (index >= size_) [[unlikely]] index_out_of_bounds(index);
+    return data_[index];
   }
-  std::span<const Token> as_span() const { return tokens_; }
+  std::span<const Token> as_span() const { return {data_, size_}; }
 
   // For the token source.
-  void push_back(Token token) { tokens_.push_back(token); }
-  void reserve(std::size_t capacity) { tokens_.reserve(capacity); }
+  void push_back(Token token) {
+    if (size_ == capacity_) [[unlikely]] grow(size_ + 1);
+    data_[size_++] = token;
+  }
+  void reserve(std::size_t capacity) {
+    if (capacity > capacity_) grow(capacity);
+  }
   // Keeps the first `length` tokens; a length at or beyond size() changes
   // nothing.
   void truncate(std::size_t length) {
-    if (length < tokens_.size()) tokens_.resize(length);
+    if (length < size_) size_ = length;
   }
 
  private:
+  // Makes room for at least `capacity` tokens, at least doubling.
+  void grow(std::size_t capacity);
   [[noreturn]] void index_out_of_bounds(std::size_t index) const;
 
-  std::vector<Token> tokens_;
+  Token* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
 };
 
 }  // namespace python_ast

@@ -113,6 +113,29 @@ TEST(Tokens, AppendTruncateAndRead) {
   EXPECT_TRUE(tokens.empty());
 }
 
+TEST(Tokens, GrowsThroughManyReallocationsAndCopiesAndMovesWhole) {
+  Tokens tokens;
+  constexpr std::uint32_t kCount = 300000;  // past the sizes malloc maps apart
+  for (std::uint32_t i = 0; i < kCount; ++i) tokens.push_back({TextRange(i, i + 1), {}, TokenKind::Name});
+  ASSERT_EQ(tokens.size(), kCount);
+  for (std::uint32_t i = 0; i < kCount; i += 997) ASSERT_EQ(tokens[i].range, TextRange(i, i + 1));
+  EXPECT_EQ(tokens[kCount - 1].range, TextRange(kCount - 1, kCount));
+
+  Tokens copy = tokens;
+  tokens.truncate(1);
+  ASSERT_EQ(copy.size(), kCount);
+  EXPECT_EQ(copy[kCount - 1].range, TextRange(kCount - 1, kCount));
+  copy = tokens;
+  ASSERT_EQ(copy.size(), 1u);
+
+  Tokens moved = std::move(tokens);
+  EXPECT_TRUE(tokens.empty());  // NOLINT(bugprone-use-after-move): a moved-from list is empty
+  ASSERT_EQ(moved.size(), 1u);
+  moved = Tokens(std::vector<Token>{{TextRange(2, 3), {}, TokenKind::Comma}});
+  ASSERT_EQ(moved.size(), 1u);
+  EXPECT_EQ(moved[0].kind, TokenKind::Comma);
+}
+
 TEST(Tokens, IndexPastTheEndIsFatal) {
   Tokens tokens;
   tokens.push_back({TextRange(0, 1), {}, TokenKind::Name});

@@ -48,6 +48,10 @@ ParserOutput Parser::parse() && {
 
 Parsed<python_ast::Mod> parse_unchecked(std::string_view source, Mode mode) {
   auto tree = std::make_shared<python_ast::ModuleTree>(std::string(source));
+  // A tree takes about five to six bytes of nodes per byte of source; blocks
+  // of at most half the source size keep the unused tail of the last one
+  // small beside that.
+  tree->arena().limit_block_size(source.size() / 2);
   ParserOutput output = [&] {
     // The tree's own copy of the text: node views point into it.
     Parser parser(tree->source(), mode, tree->arena());

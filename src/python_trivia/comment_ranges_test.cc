@@ -26,7 +26,7 @@ Token token(TokenKind kind, std::uint32_t start, std::uint32_t end) { return Tok
 CommentRanges comments_at(const std::vector<TextRange>& ranges) {
   std::vector<Token> tokens;
   for (TextRange range : ranges) tokens.push_back(Token{range, {}, TokenKind::Comment});
-  return CommentRanges::from(python_ast::Tokens(std::move(tokens)));
+  return CommentRanges::from(python_ast::Tokens(tokens));
 }
 
 std::vector<TextRange> as_vector(std::span<const TextRange> ranges) { return {ranges.begin(), ranges.end()}; }
