@@ -6,14 +6,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench_corpus.h"
 #include "python_ast/walk.h"
 #include "python_parser/parse.h"
 
@@ -54,24 +52,16 @@ const std::string& synthetic_module() {
   return *text;
 }
 
-// The expression segments of kLibrary: for every file that parses without
-// an error, the source text of each expression statement's, assignment's and
-// return's value that also parses on its own without an error. Empty when
-// the library is absent. Leaked, as benchmarks may still hold it at exit.
+// The expression segments of the corpus of kLibrary (bench_corpus.h's
+// rules): for every file that parses without an error, the source text of
+// each expression statement's, assignment's and return's value that also
+// parses on its own without an error. Empty when the library is absent.
+// Leaked, as benchmarks may still hold it at exit.
 const std::vector<std::string>& library_segments() {
   static const std::vector<std::string>* segments = [] {
     auto* out = new std::vector<std::string>();
-    std::error_code error;
-    if (!std::filesystem::is_directory(kLibrary, error)) return out;
-    std::vector<std::filesystem::path> paths;
-    for (auto it = std::filesystem::recursive_directory_iterator(kLibrary, error);
-         !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-      if (it->is_regular_file(error) && it->path().extension() == ".py") paths.push_back(it->path());
-    }
-    std::sort(paths.begin(), paths.end());
-    for (const auto& path : paths) {
-      std::ifstream in(path, std::ios::binary);
-      std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const bench::Corpus library = bench::load_corpus(kLibrary);
+    for (const std::string& text : library.files) {
       python_parser::Parsed<python_ast::Mod> parsed =
           python_parser::parse_unchecked(text, python_parser::Mode::Module);
       if (!parsed.errors.empty()) continue;

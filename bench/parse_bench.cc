@@ -4,11 +4,8 @@
 // their lines damaged; the memory one parse result holds; and pathological
 // inputs measured in time per byte against the clean corpus.
 //
-// The corpus is every .py file below TOLVA_BENCH_LIBRARY (default: pyenv's
-// Python 3.11 library), site-packages excluded, whose bytes are UTF-8 (the
-// files project analysis can read). BM_CPythonAstParse runs
-// bench/python/bench_ast_parse.py with TOLVA_BENCH_PYTHON (default: pyenv's
-// 3.11) over the same library and reports its best round.
+// The corpus, and CPython's ast.parse over the same files (whose best round
+// BM_CPythonAstParse reports), are those of bench_corpus.h.
 //
 // Figures to read: bytes_per_second of each benchmark; for the peers
 // "x_cpython" and "x_tree_sitter" on BM_ParseModule (our throughput over
@@ -23,19 +20,13 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bench_corpus.h"
 #include "python_ast/token.h"
-#include "python_parser/cursor.h"
 #include "python_parser/parse.h"
 
 #ifdef TOLVA_TREE_SITTER
@@ -45,79 +36,10 @@ extern "C" const TSLanguage* tree_sitter_python();
 
 namespace {
 
-// Ratios are taken between CPU times of this thread (and of the peer's
-// process), so that other work on the machine does not skew them.
-double cpu_seconds() {
-  timespec now;
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-constexpr const char* kDefaultLibrary = "/root/.pyenv/versions/3.11.7/lib/python3.11";
-constexpr const char* kDefaultPython = "/root/.pyenv/versions/3.11.7/bin/python3";
-
-const char* setting(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0' ? value : fallback;
-}
-
-bool is_utf8(const std::string& text) {
-  const char* p = text.data();
-  const char* end = p + text.size();
-  while (p < end) {
-    if (static_cast<unsigned char>(*p) < 0x80) {
-      ++p;
-      continue;
-    }
-    std::uint32_t length = 1;
-    if (python_parser::decode_utf8(p, end, length) == python_parser::kReplacementCharacter &&
-        !(length == 3 && std::memcmp(p, "\xEF\xBF\xBD", 3) == 0)) {
-      return false;
-    }
-    p += length;
-  }
-  return true;
-}
-
-struct Corpus {
-  std::vector<std::string> files;
-  std::size_t bytes = 0;
-  std::string error;
-};
-
-Corpus load_corpus() {
-  Corpus corpus;
-  const std::filesystem::path library = setting("TOLVA_BENCH_LIBRARY", kDefaultLibrary);
-  std::error_code error;
-  if (!std::filesystem::is_directory(library, error)) {
-    corpus.error = library.string() + " is absent: no corpus to measure";
-    return corpus;
-  }
-  std::vector<std::filesystem::path> paths;
-  auto it = std::filesystem::recursive_directory_iterator(library, error);
-  for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error) && (it->path().filename() == "site-packages" || it->path().filename() == "__pycache__")) {
-      it.disable_recursion_pending();
-      continue;
-    }
-    if (it->is_regular_file(error) && it->path().extension() == ".py") paths.push_back(it->path());
-  }
-  std::sort(paths.begin(), paths.end());
-  for (const auto& path : paths) {
-    std::ifstream in(path, std::ios::binary);
-    std::string text(std::istreambuf_iterator<char>(in), {});
-    if (!is_utf8(text)) continue;
-    corpus.bytes += text.size();
-    corpus.files.push_back(std::move(text));
-  }
-  return corpus;
-}
-
-// Leaked: no static destructor runs while a benchmark may hold them.
-const Corpus& corpus() {
-  static const Corpus* value = new Corpus(load_corpus());
-  return *value;
-}
+using bench::BM_CPythonAstParse;
+using bench::Corpus;
+using bench::corpus;
+using bench::have;
 
 // Replaces about `rate` of the lines of each file by a damaged form, with a
 // fixed seed: the line deleted, cut short, duplicated at another indentation,
@@ -180,14 +102,6 @@ const Corpus& damaged_corpus() {
   return *value;
 }
 
-bool have(const Corpus& corpus, benchmark::State& state) {
-  if (corpus.files.empty()) {
-    state.SkipWithError(corpus.error.empty() ? "the corpus is empty" : corpus.error.c_str());
-    return false;
-  }
-  return true;
-}
-
 void parse_all(const Corpus& corpus) {
   for (const std::string& file : corpus.files) {
     python_parser::ModuleParseResult result = python_parser::parse_module(file);
@@ -197,9 +111,7 @@ void parse_all(const Corpus& corpus) {
 
 // One pass over `corpus`: its CPU time per byte, in nanoseconds.
 double pass_ns_per_byte(const Corpus& corpus) {
-  const double start = cpu_seconds();
-  parse_all(corpus);
-  return (cpu_seconds() - start) * 1e9 / static_cast<double>(corpus.bytes);
+  return bench::best_ns_per_byte(corpus.bytes, [&] { parse_all(corpus); }, 1);
 }
 
 // Our time per byte over the clean corpus, best of three passes, measured
@@ -208,39 +120,7 @@ double pass_ns_per_byte(const Corpus& corpus) {
 double clean_ns_per_byte() {
   const Corpus& clean = corpus();
   if (clean.files.empty()) return 0.0;
-  double best = 0.0;
-  for (int round = 0; round < 3; ++round) {
-    const double per_byte = pass_ns_per_byte(clean);
-    if (round == 0 || per_byte < best) best = per_byte;
-  }
-  return best;
-}
-
-// CPython's ast.parse over the library: {seconds, bytes} of its best round,
-// or seconds < 0 when the script could not run. Run once.
-struct PeerFigure {
-  double seconds = -1.0;
-  double bytes = 0.0;
-};
-
-const PeerFigure& cpython_figure() {
-  static const PeerFigure* value = [] {
-    auto* figure = new PeerFigure();
-    const std::filesystem::path script = std::filesystem::path(__FILE__).parent_path() / "python" / "bench_ast_parse.py";
-    std::string command = std::string(setting("TOLVA_BENCH_PYTHON", kDefaultPython)) + " '" + script.string() +
-                          "' '" + setting("TOLVA_BENCH_LIBRARY", kDefaultLibrary) + "' 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return figure;
-    double seconds = 0.0;
-    double bytes = 0.0;
-    if (std::fscanf(pipe, "%lf %lf", &seconds, &bytes) == 2 && seconds > 0.0) {
-      figure->seconds = seconds;
-      figure->bytes = bytes;
-    }
-    pclose(pipe);
-    return figure;
-  }();
-  return *value;
+  return bench::best_ns_per_byte(clean.bytes, [&] { parse_all(clean); });
 }
 
 #ifdef TOLVA_TREE_SITTER
@@ -258,13 +138,7 @@ double tree_sitter_ns_per_byte() {
     if (clean.files.empty()) return 0.0;
     TSParser* parser = ts_parser_new();
     ts_parser_set_language(parser, tree_sitter_python());
-    double best = 0.0;
-    for (int round = 0; round < 3; ++round) {
-      const double start = cpu_seconds();
-      tree_sitter_parse_all(clean, parser);
-      const double per_byte = (cpu_seconds() - start) * 1e9 / static_cast<double>(clean.bytes);
-      if (round == 0 || per_byte < best) best = per_byte;
-    }
+    const double best = bench::best_ns_per_byte(clean.bytes, [&] { tree_sitter_parse_all(clean, parser); });
     ts_parser_delete(parser);
     return best;
   }();
@@ -291,10 +165,7 @@ void BM_ParseModule(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * clean.bytes));
   state.counters["files"] = static_cast<double>(clean.files.size());
   const double ours = clean_ns_per_byte();
-  const PeerFigure& cpython = cpython_figure();
-  if (cpython.seconds > 0.0 && ours > 0.0) {
-    state.counters["x_cpython"] = (cpython.seconds * 1e9 / cpython.bytes) / ours;
-  }
+  bench::report_x_cpython(state, ours);
 #ifdef TOLVA_TREE_SITTER
   if (ours > 0.0) state.counters["x_tree_sitter"] = tree_sitter_ns_per_byte() / ours;
 #endif
@@ -328,15 +199,6 @@ void BM_ParseModuleDamaged(benchmark::State& state) {
 }
 BENCHMARK(BM_ParseModuleDamaged)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-void BM_CPythonAstParse(benchmark::State& state) {
-  const PeerFigure& figure = cpython_figure();
-  if (figure.seconds <= 0.0) {
-    state.SkipWithError("bench/python/bench_ast_parse.py could not run (TOLVA_BENCH_PYTHON)");
-    return;
-  }
-  for (auto _ : state) state.SetIterationTime(figure.seconds);
-  state.SetBytesProcessed(static_cast<std::int64_t>(figure.bytes) * state.iterations());
-}
 BENCHMARK(BM_CPythonAstParse)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(1);
 
 // What one parse result holds: its arena (nodes and texts), its tokens and its
@@ -402,9 +264,9 @@ void BM_Pathological(benchmark::State& state) {
   double best = 0.0;
   bool failed = false;
   for (auto _ : state) {
-    const double start = cpu_seconds();
+    const double start = bench::cpu_seconds();
     python_parser::ModuleParseResult result = python_parser::parse_module(text);
-    const double per_byte = (cpu_seconds() - start) * 1e9 / static_cast<double>(text.size());
+    const double per_byte = (bench::cpu_seconds() - start) * 1e9 / static_cast<double>(text.size());
     failed = !result.has_value();
     benchmark::DoNotOptimize(result);
     if (best == 0.0 || per_byte < best) best = per_byte;

@@ -1,14 +1,15 @@
 """Throughput of CPython's ast.parse over a standard library, the peer of
-bench/parse_bench.cc, which runs this script and sets its figure beside
-parse_module's on the same files.
+bench/parse_bench.cc and bench/lexer_bench.cc, which run this script and set
+its figure beside parse_module's and the lexer's on the same files.
 
 Usage: PYTHON bench/python/bench_ast_parse.py [LIBRARY] [--repeat N]
 
 LIBRARY defaults to the interpreter's own standard library. The files are
-those parse_bench.cc parses: every .py file below LIBRARY, site-packages
-excluded, whose bytes are UTF-8, parsed from their bytes one by one (a file
-that fails to parse is timed too). Prints one line, "SECONDS BYTES": the CPU
-time of the best of N rounds over all files, and their total size.
+those of bench/bench_corpus.h: every .py file below LIBRARY, site-packages
+and __pycache__ excluded, whose bytes are UTF-8, parsed from their bytes one
+by one (a file that fails to parse is timed too). Prints one line, "SECONDS
+BYTES": the CPU time of the best of N rounds over all files, and their total
+size.
 """
 
 import argparse

@@ -18,10 +18,11 @@ constexpr std::uint32_t digit_value(unsigned char byte) {
 }  // namespace
 
 Int Int::big(std::string_view text) {
-  if (text.empty()) [[unlikely]] tolva::fatal("a big integer keeps a non-empty text");
   Int result;
   result.word_ = text.size();
-  result.text_ = text.data();
+  // A big value is told from a small one by its non-null text pointer; an
+  // empty text (whose view may carry no pointer at all) points at "".
+  result.text_ = text.data() != nullptr ? text.data() : "";
   return result;
 }
 

@@ -60,7 +60,7 @@ class Int {
     return result;
   }
   // A big value spelled by `text`, which must outlive the Int (the parsing
-  // entries pass arena copies). The empty text throws FatalError.
+  // entries pass arena copies). The text may be empty: it is the caller's.
   static Int big(std::string_view text);
 
   // Parses `digits` in `radix` (2..36; any other radix throws FatalError):

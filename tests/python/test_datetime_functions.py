@@ -385,7 +385,17 @@ def test_parse_datetime_agrees_with_datetime_fromisoformat():
 
 # Differential runs against Debian's python3-isodate, for durations whose
 # numbers have at most six fraction digits (so every product is a whole
-# number of microseconds).
+# number of microseconds). Where the module deliberately differs it is named,
+# and the generator keeps out of it:
+# - a year or month part with a non-zero digit raises TypeError here, where
+#   isodate returns its own Duration type;
+# - the parts are summed in 64-bit floats and rounded half to even once, where
+#   isodate sums Decimal-based timedeltas, so numbers with more than six
+#   fraction digits may round differently;
+# - the failures differ in type and text: ValueError with this module's
+#   messages, where isodate raises its ISO8601Error.
+# aniso8601 has no formatter, so duration_isoformat is compared with isodate
+# alone.
 
 isodate = pytest.importorskip("isodate", reason="python3-isodate is not installed")
 

@@ -440,6 +440,7 @@ TEST(Precedence, ConditionalsLambdasAndNamedExpressions) {
       {"lambda: 0", "(lambda [] 0)"},
       {"lambda: a if b else c", "(lambda [] (if b a c))"},
       {"lambda x, *a, **k: x", "(lambda [x *a **k] x)"},
+      {"lambda a,: 0", "(lambda [a] 0)"},
       {"lambda x=1, /, y=2, *, z: 0", "(lambda [/x=1 y=2 kw:z] 0)"},
       {"lambda: lambda: 0", "(lambda [] (lambda [] 0))"},
       {"(x := 1)", "(:= x:Store 1)"},
@@ -929,6 +930,7 @@ struct DeepCase {
   std::string source;
   // True: the text parses without any error (the construct is a loop).
   bool flat;
+  Mode mode = Mode::Expression;
 };
 
 std::vector<DeepCase> deep_cases() {
@@ -956,11 +958,17 @@ std::vector<DeepCase> deep_cases() {
       {join({"f", repeat("(x)", kDeep)}), true},
       {join({"x", repeat("[0]", kDeep)}), true},
       {join({"(", repeat("a, ", kDeep), ")"}), true},
+      {join({repeat("{a: ", kDeep), "a", repeat("}", kDeep)}), false},
+      // Closed f-strings nested in their interpolations, as 3.12 reads them.
+      {join({repeat("f'{", 5000), "a", repeat("}'", 5000)}), false},
+      // Whole modules: a statement's value, and an unclosed pattern.
+      {join({"x = ", repeat("(", kDeep)}), false, Mode::Module},
+      {join({"match x:\n    case ", repeat("[", kDeep)}), false, Mode::Module},
   };
 }
 
 void check_deep(const DeepCase& c) {
-  Parsed<Mod> parsed = parse_unchecked(c.source, Mode::Expression);
+  Parsed<Mod> parsed = parse_unchecked(c.source, c.mode);
   std::string head = c.source.substr(0, 24);
   if (c.flat) {
     EXPECT_THAT(shown(parsed.errors), testing::IsEmpty()) << head;

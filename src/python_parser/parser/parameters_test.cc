@@ -269,6 +269,7 @@ TEST(TypeParams, Forms) {
            {"[T]", "T:_=_"},
            {"[T: int = str, *Ts = *tuple[int], **P = [int]]", "T:int=str *Ts=*tuple[int] **P=[int]"},
            {"[T: (int, str), U,]", "T:(int, str)=_ U:_=_"},
+           {"[T,]", "T:_=_"},
            {"[match, type]", "match:_=_ type:_=_"},
        }) {
     TypeParamsParse parse(c.source);

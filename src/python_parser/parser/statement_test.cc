@@ -789,6 +789,8 @@ TEST(Statement, FunctionAndClassDefinitions) {
       {"class C(): pass\n", "(class C() [pass])", {}},
       {"class C(A, metaclass=M): pass\n", "(class C(A, metaclass=M) [pass])", {}},
       {"class C[T: int](Base[T]):\n    x: T\n", "(class C[T: int](Base[T]) [(annassign x@Store T simple)])", {}},
+      // A trailing comma after the one type parameter is valid Python.
+      {"class C[T,]: pass\n", "(class C[T,] [pass])", {}},
       // Without its `:` the header's line is read as the body.
       {"class C(A) B = 1\n", "(class C(A) [(assign B@Store = `1`)])",
        {"Expected `:`, found name at byte range 11..12"}},
