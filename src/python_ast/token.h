@@ -124,9 +124,11 @@ std::ostream& operator<<(std::ostream& out, const Token& token);
 // EndOfFile excluded. Users read it as a sequence; only the token source
 // appends, and truncates when the parser rewinds to a checkpoint.
 //
-// The buffer grows with realloc: Token is trivially copyable, and a large
-// buffer then grows by remapping its pages rather than by copying them into
-// fresh ones, which is most of what a long file's token list costs.
+// Token is trivially copyable, so the buffer is plain memory: lists up to a
+// few megabytes live on the heap, larger ones in a mapping of their own,
+// which grows by remapping its pages (never by copying them into fresh ones)
+// and is offered huge pages. Copying and faulting in pages is most of what a
+// long file's token list would otherwise cost.
 class Tokens {
  public:
   using const_iterator = const Token*;
@@ -140,7 +142,7 @@ class Tokens {
         size_(std::exchange(other.size_, 0)),
         capacity_(std::exchange(other.capacity_, 0)) {}
   Tokens& operator=(Tokens&& other) noexcept;
-  ~Tokens() { std::free(data_); }
+  ~Tokens() { release(); }
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
@@ -170,6 +172,7 @@ class Tokens {
  private:
   // Makes room for at least `capacity` tokens, at least doubling.
   void grow(std::size_t capacity);
+  void release() noexcept;
   [[noreturn]] void index_out_of_bounds(std::size_t index) const;
 
   Token* data_ = nullptr;
