@@ -22,7 +22,10 @@
 // ends every list and loop, and unwinds without consuming anything else.
 //
 // The limit lies far above what real code needs: CPython itself stops at 200
-// nested brackets and 100 nested blocks, which parse here unchanged.
+// nested brackets and 100 nested blocks, which parse here unchanged, on a
+// 256 KiB stack too. That holds as long as the frames of the recursive parse
+// functions stay small: their error reports are built out of line (see
+// Parser::add_error and add_other_error), not in the recursive frames.
 //
 // The stack is assumed to grow downwards (x86-64, AArch64).
 

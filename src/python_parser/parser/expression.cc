@@ -371,6 +371,14 @@ MarkedExpr parse_atom(Parser& parser, TextOffset start) {
   return MarkedExpr{missing_expression(parser, start)};
 }
 
+// Out of line: its message is built in its own frame, not in the frame of
+// the recursive function that reports it.
+[[gnu::noinline]] void report_misplaced_unary(Parser& parser, UnaryOp op, TextRange range) {
+  parser.add_error(
+      ParseErrorType::other("Unary '" + std::string(python_ast::as_str(op)) + "' expression cannot be used here"),
+      range);
+}
+
 MarkedExpr parse_lhs_expression_unguarded(Parser& parser, BindingPower power, ExpressionParseFlags flags,
                                           TextOffset start) {
   switch (parser.current_token_kind()) {
@@ -382,16 +390,14 @@ MarkedExpr parse_lhs_expression_unguarded(Parser& parser, BindingPower power, Ex
                                                  : UnaryOp::Invert;
       python_ast::ExprUnaryOp* unary = parse_unary_expression(parser, op, flags);
       if (power > BindingPower::Power) {
-        parser.add_error(ParseErrorType::other("Unary '" + std::string(python_ast::as_str(op)) +
-                                               "' expression cannot be used here"),
-                         *unary);
+        report_misplaced_unary(parser, op, unary->range);
       }
       return MarkedExpr{unary};
     }
     case TokenKind::Not: {
       python_ast::ExprUnaryOp* unary = parse_unary_expression(parser, UnaryOp::Not, flags);
       if (power > BindingPower::Not) {
-        parser.add_error(ParseErrorType::other("Boolean 'not' expression cannot be used here"), *unary);
+        parser.add_other_error("Boolean 'not' expression cannot be used here", unary->range);
       }
       return MarkedExpr{unary};
     }
@@ -405,7 +411,7 @@ MarkedExpr parse_lhs_expression_unguarded(Parser& parser, BindingPower power, Ex
     case TokenKind::Await: {
       Expr* await = parse_await_expression(parser, start);
       if (power > BindingPower::Power) {
-        parser.add_error(ParseErrorType::other("Await expression cannot be used here"), *await);
+        parser.add_other_error("Await expression cannot be used here", await->range);
       }
       return MarkedExpr{await};
     }
@@ -513,7 +519,7 @@ MarkedExpr parse_binary_expression_or_higher_recursive(Parser& parser, MarkedExp
     bool binds = op_power > power || (op_power == power && op_power == BindingPower::Power);
     if (!binds) break;
 
-    Expr* node;
+    Expr* node = nullptr;
     switch (op->kind) {
       case BinaryLikeOperator::Kind::Logical:
         node = parse_boolean_chain(parser, left.expr, op->boolean, op_power, flags, start);
@@ -735,6 +741,38 @@ Expr* parse_slice(Parser& parser) {
   return parser.arena().make<python_ast::ExprSlice>(parser.node_range(start), lower, upper, step);
 }
 
+// Splits the items of a call's argument list into positional and keyword
+// arguments and checks the list as a whole. Out of line, so that its locals
+// stay out of the frame that nested calls recurse through.
+[[gnu::noinline]] python_ast::Arguments finish_arguments(Parser& parser, const ScratchList<ArgumentItem>& items,
+                                                         std::size_t keyword_count, bool trailing_comma,
+                                                         TextOffset start) {
+  std::span<Expr*> args = parser.arena().make_array<Expr*>(items.size() - keyword_count);
+  std::span<python_ast::Keyword> keywords = parser.arena().make_array<python_ast::Keyword>(keyword_count);
+  std::size_t next_arg = 0;
+  std::size_t next_keyword = 0;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const ArgumentItem item = items[i];
+    if (item.is_keyword) {
+      keywords[next_keyword++] = item.keyword;
+    } else {
+      args[next_arg++] = item.positional;
+    }
+  }
+  python_ast::Arguments arguments(parser.node_range(start), args, keywords);
+
+  report_duplicate_keywords(parser, keywords);
+  // A bare generator is the whole argument list or nothing.
+  if (trailing_comma || arguments.len() > 1) {
+    for (Expr* arg : args) {
+      if (auto* generator = arg->as<python_ast::ExprGenerator>(); generator != nullptr && !generator->parenthesized) {
+        parser.add_error(ParseErrorType::UnparenthesizedGeneratorExpression, *generator);
+      }
+    }
+  }
+  return arguments;
+}
+
 python_ast::Arguments parse_arguments(Parser& parser) {
   TextOffset start = parser.node_start();
   parser.bump(TokenKind::Lpar);
@@ -773,7 +811,7 @@ python_ast::Arguments parse_arguments(Parser& parser) {
         if (auto* as_name = parsed.expr->as<python_ast::ExprName>()) {
           name = python_ast::Identifier(as_name->id, as_name->range);
         } else {
-          p.add_error(ParseErrorType::other("Expected a parameter name"), *parsed.expr);
+          p.add_other_error("Expected a parameter name", parsed.expr->range);
           name = python_ast::Identifier(python_ast::Name(), parsed.expr->range);
         }
         Expr* value = parse_conditional_expression_or_higher_impl(p, ExpressionParseFlags::None).expr;
@@ -797,32 +835,7 @@ python_ast::Arguments parse_arguments(Parser& parser) {
   bool trailing_comma =
       parser.parse_comma_separated_list(RecoveryContextKind::Arguments, TrailingComma::Allowed, argument);
   parser.expect(TokenKind::Rpar);
-
-  std::size_t count = items.size();
-  std::span<Expr*> args = parser.arena().make_array<Expr*>(count - keyword_count);
-  std::span<python_ast::Keyword> keywords = parser.arena().make_array<python_ast::Keyword>(keyword_count);
-  std::size_t next_arg = 0;
-  std::size_t next_keyword = 0;
-  for (std::size_t i = 0; i < count; ++i) {
-    ArgumentItem item = items[i];
-    if (item.is_keyword) {
-      keywords[next_keyword++] = item.keyword;
-    } else {
-      args[next_arg++] = item.positional;
-    }
-  }
-  python_ast::Arguments arguments(parser.node_range(start), args, keywords);
-
-  report_duplicate_keywords(parser, keywords);
-  // A bare generator is the whole argument list or nothing.
-  if (trailing_comma || arguments.len() > 1) {
-    for (Expr* arg : args) {
-      if (auto* generator = arg->as<python_ast::ExprGenerator>(); generator != nullptr && !generator->parenthesized) {
-        parser.add_error(ParseErrorType::UnparenthesizedGeneratorExpression, *generator);
-      }
-    }
-  }
-  return arguments;
+  return finish_arguments(parser, items, keyword_count, trailing_comma, start);
 }
 
 MarkedExpr parse_expression_list(Parser& parser, ExpressionParseFlags flags) {
@@ -845,7 +858,7 @@ MarkedExpr parse_parenthesized_expression(Parser& parser) {
   parser.bump(TokenKind::Lpar);
 
   if (parser.at(TokenKind::Newline) || parser.at(TokenKind::EndOfFile)) {
-    parser.add_error(ParseErrorType::other("missing closing parenthesis `)`"), parser.current_token_range());
+    parser.add_other_error("missing closing parenthesis `)`", parser.current_token_range());
   }
   if (parser.at(TokenKind::Rpar)) {
     parser.bump(TokenKind::Rpar);

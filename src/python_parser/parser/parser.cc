@@ -46,6 +46,16 @@ void Parser::add_error(ParseErrorType error, TextRange range) {
   errors_.push_back(ParseError{std::move(error), range});
 }
 
+void Parser::add_error(ParseErrorType::Kind kind, TextRange range) { add_error(ParseErrorType(kind), range); }
+
+void Parser::add_expected_token_error(TokenKind kind) {
+  add_error(ParseErrorType::expected_token(kind, current_token_kind()), current_token_range());
+}
+
+void Parser::add_other_error(std::string_view text, TextRange range) {
+  add_error(ParseErrorType::other(std::string(text)), range);
+}
+
 void Parser::add_version_gated_error(std::uint8_t kind, std::uint8_t sub_kind, TextRange range,
                                      TargetVersion minimum) {
   if (target_version_ >= minimum) return;

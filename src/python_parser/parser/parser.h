@@ -186,9 +186,11 @@ class Parser {
   // token, consumes nothing and returns false.
   bool expect(python_ast::TokenKind kind) {
     if (eat(kind)) return true;
-    add_error(ParseErrorType::expected_token(kind, current_token_kind()), current_token_range());
+    add_expected_token_error(kind);
     return false;
   }
+  // The error of a failed expect, out of line.
+  void add_expected_token_error(python_ast::TokenKind kind);
 
   // ---- Errors and ranges ----
 
@@ -197,6 +199,13 @@ class Parser {
   // been reached (depth_guard.h), nothing more is recorded: the rest of the
   // file was skipped and any later error would be an artefact of that.
   void add_error(ParseErrorType error, text_size::TextRange range);
+  // An error of kind Other with `text`, built inside the call.
+  void add_other_error(std::string_view text, text_size::TextRange range);
+  // The same for a kind without payload. The error value is built inside
+  // the call rather than in the caller's frame: the recursive parse
+  // functions report errors, and their frames are what bounds how deep a
+  // small stack can nest.
+  void add_error(ParseErrorType::Kind kind, text_size::TextRange range);
   template <class Node>
     requires HasRangeMethod<Node> || HasRangeField<Node>
   void add_error(ParseErrorType error, const Node& node) {
@@ -204,9 +213,20 @@ class Parser {
   }
   template <class Node>
     requires HasRangeMethod<Node> || HasRangeField<Node>
+  void add_error(ParseErrorType::Kind kind, const Node& node) {
+    add_error(kind, range_of(node));
+  }
+  template <class Node>
+    requires HasRangeMethod<Node> || HasRangeField<Node>
   void add_error(ParseErrorType error, const Node* node) {
     tolva::check(node != nullptr, "Parser::add_error: no node");
     add_error(std::move(error), range_of(*node));
+  }
+  template <class Node>
+    requires HasRangeMethod<Node> || HasRangeField<Node>
+  void add_error(ParseErrorType::Kind kind, const Node* node) {
+    tolva::check(node != nullptr, "Parser::add_error: no node");
+    add_error(kind, range_of(*node));
   }
   const std::vector<ParseError>& errors() const { return errors_; }
 
