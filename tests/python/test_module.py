@@ -158,6 +158,18 @@ def test_conversion_exceptions_other_than_type_error_pass_unchanged():
 
     with pytest.raises(ZeroDivisionError, match="^no float$"):
         tolva_rs.seconds_to_duration_string(BadFloat())
+
+    # A subclass of TypeError is the caller's own, more precise error: it is
+    # not replaced by the prefixed TypeError.
+    class NotAFloat(TypeError):
+        pass
+
+    class RefusingFloat:
+        def __float__(self):
+            raise NotAFloat("refused")
+
+    with pytest.raises(NotAFloat, match="^refused$"):
+        tolva_rs.seconds_to_duration_string(RefusingFloat())
     # An int too large for a float: the interpreter's OverflowError, no prefix.
     with pytest.raises(OverflowError) as info:
         tolva_rs.seconds_to_duration_string(10**400)
