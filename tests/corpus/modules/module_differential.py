@@ -46,6 +46,7 @@ import unicodedata
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import differences  # noqa: E402
+import reference  # noqa: E402
 
 SKIP = 77
 BATCH = 48
@@ -968,21 +969,7 @@ def rejection_cause(text):
 
 def run_batch(arguments):
     settings, jobs = arguments
-    results = []
-    failure = []
-
-    def body():
-        try:
-            results.extend(process_batch(settings, jobs))
-        except BaseException as error:  # reported below
-            failure.append(error)
-
-    thread = threading.Thread(target=body)
-    thread.start()
-    thread.join()
-    if failure:
-        raise failure[0]
-    return results
+    return list(reference.call_on_thread(process_batch, settings, jobs))
 
 
 def init_worker():

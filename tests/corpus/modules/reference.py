@@ -292,6 +292,26 @@ def run_harvest(libdir):
     sys.stdout.flush()
 
 
+def call_on_thread(target, *args):
+    """target(*args) on a new thread (whose stack size threading.stack_size
+    sets), its exception re-raised here; returns its result."""
+    result = []
+    failure = []
+
+    def body():
+        try:
+            result.append(target(*args))
+        except BaseException as error:  # reported by the calling thread
+            failure.append(error)
+
+    thread = threading.Thread(target=body)
+    thread.start()
+    thread.join()
+    if failure:
+        raise failure[0]
+    return result[0]
+
+
 def main():
     # Invalid escapes and the like in the files are no concern here.
     warnings.simplefilter("ignore")
@@ -307,19 +327,7 @@ def main():
     else:
         sys.stderr.write(__doc__)
         sys.exit(2)
-    failure = []
-
-    def body():
-        try:
-            target(*args)
-        except BaseException as error:  # reported by the main thread
-            failure.append(error)
-
-    thread = threading.Thread(target=body)
-    thread.start()
-    thread.join()
-    if failure:
-        raise failure[0]
+    call_on_thread(target, *args)
 
 
 if __name__ == "__main__":
