@@ -6,15 +6,10 @@
 //
 // FILE "-" reads standard input. See kUsage below for the output formats.
 
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <span>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +19,7 @@
 #include "python_parser/cursor.h"
 #include "python_parser/lexer.h"
 #include "support/fatal_error.h"
+#include "tolva_dump/input.h"
 #include "tolva_dump/parse_modes.h"
 
 namespace {
@@ -120,13 +116,6 @@ void append_double(std::string& out, double value) {
   out.append(buffer, ptr);
 }
 
-void append_offset(std::string& out, std::uint32_t value) {
-  char buffer[16];
-  auto [ptr, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
-  (void)ec;
-  out.append(buffer, ptr);
-}
-
 void append_value(std::string& out, const python_parser::TokenValue& value) {
   using python_parser::TokenValueTag;
   switch (value.tag()) {
@@ -172,9 +161,9 @@ bool dump_tokens(std::string_view source, std::string& out) {
     const text_size::TextRange range = lexer.current_range();
     out += python_ast::debug_name(kind);
     out.push_back(' ');
-    append_offset(out, range.start().raw);
+    tolva_dump::append_number(out, range.start().raw);
     out.push_back(' ');
-    append_offset(out, range.end().raw);
+    tolva_dump::append_number(out, range.end().raw);
     std::snprintf(flags, sizeof flags, " 0x%03x", static_cast<unsigned>(lexer.current_flags().bits()));
     out += flags;
     append_value(out, lexer.current_value());
@@ -184,27 +173,14 @@ bool dump_tokens(std::string_view source, std::string& out) {
   }
   for (const python_parser::LexicalError& error : lexer.errors()) {
     out += "error ";
-    append_offset(out, error.range.start().raw);
+    tolva_dump::append_number(out, error.range.start().raw);
     out.push_back(' ');
-    append_offset(out, error.range.end().raw);
+    tolva_dump::append_number(out, error.range.end().raw);
     out.push_back(' ');
     append_json_string(out, error.error.display());
     out.push_back('\n');
   }
   return true;
-}
-
-bool read_file(const std::string& path, std::string& text) {
-  if (path == "-") {
-    std::ostringstream buffer;
-    buffer << std::cin.rdbuf();
-    text = std::move(buffer).str();
-    return !std::cin.bad();
-  }
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return false;
-  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  return !file.bad();
 }
 
 }  // namespace
@@ -234,8 +210,7 @@ int main(int argc, char** argv) {
     out += "file ";
     out += path;
     out.push_back('\n');
-    if (!read_file(path, text)) {
-      std::fprintf(stderr, "tolva-dump: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+    if (!tolva_dump::read_input(path, text)) {
       status = 1;
       continue;
     }
@@ -247,7 +222,7 @@ int main(int argc, char** argv) {
       }
     } catch (const tolva::FatalError& error) {
       std::fwrite(out.data(), 1, out.size(), stdout);
-      std::fprintf(stderr, "tolva-dump: fatal error in %s: %s\n", path.c_str(), error.what());
+      tolva_dump::report_fatal(path, error.message());
       return 3;
     }
     std::fwrite(out.data(), 1, out.size(), stdout);

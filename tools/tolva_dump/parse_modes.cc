@@ -1,18 +1,13 @@
 #include "tolva_dump/parse_modes.h"
 
-#include <cerrno>
-#include <charconv>
-#include <cstring>
-#include <fstream>
-#include <iostream>
-#include <iterator>
-#include <sstream>
+#include <ostream>
 #include <string_view>
 
 #include "python_ast/dump.h"
 #include "python_ast/token_kind.h"
 #include "python_parser/parse.h"
 #include "support/fatal_error.h"
+#include "tolva_dump/input.h"
 
 namespace tolva_dump {
 
@@ -21,40 +16,6 @@ namespace {
 constexpr int kStatusOk = 0;
 constexpr int kStatusUnreadable = 1;
 constexpr int kStatusFatal = 3;
-
-// Reads the whole file (standard input for "-") as bytes into `text`; on
-// failure leaves the reason in `reason`.
-bool read_file(const std::string& path, std::string& text, std::string& reason) {
-  text.clear();
-  if (path == "-") {
-    std::ostringstream buffer;
-    buffer << std::cin.rdbuf();
-    text = std::move(buffer).str();
-    if (std::cin.bad()) {
-      reason = "read error on standard input";
-      return false;
-    }
-    return true;
-  }
-  errno = 0;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    reason = errno != 0 ? std::strerror(errno) : "cannot open";
-    return false;
-  }
-  text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-  if (file.bad()) {
-    reason = errno != 0 ? std::strerror(errno) : "read error";
-    return false;
-  }
-  return true;
-}
-
-void append_number(std::string& out, std::uint32_t value) {
-  char buffer[16];
-  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-  out.append(buffer, result.ptr);
-}
 
 void append_range(std::string& out, text_size::TextRange range) {
   append_number(out, range.start().raw);
@@ -66,14 +27,6 @@ void append_range(std::string& out, text_size::TextRange range) {
 // unreadable file.
 void note(int& status, int file_status) {
   if (file_status > status) status = file_status;
-}
-
-void report_unreadable(const std::string& path, const std::string& reason) {
-  std::cerr << "tolva-dump: cannot read " << path << ": " << reason << '\n';
-}
-
-void report_fatal(const std::string& path, const tolva::FatalError& error) {
-  std::cerr << "tolva-dump: fatal error in " << path << ": " << error.message() << '\n';
 }
 
 // The JSON line of one parsed file, without its line feed.
@@ -111,11 +64,9 @@ void append_parse(std::string_view source, std::string& out) {
 int dump_ast(std::span<const std::string> paths, std::ostream& out) {
   int status = kStatusOk;
   std::string text;
-  std::string reason;
   std::string line;
   for (const std::string& path : paths) {
-    if (!read_file(path, text, reason)) {
-      report_unreadable(path, reason);
+    if (!read_input(path, text)) {
       note(status, kStatusUnreadable);
       continue;
     }
@@ -126,7 +77,7 @@ int dump_ast(std::span<const std::string> paths, std::ostream& out) {
     try {
       append_parse(text, line);
     } catch (const tolva::FatalError& error) {
-      report_fatal(path, error);
+      report_fatal(path, error.message());
       note(status, kStatusFatal);
       // Whatever the failed parse had written is dropped.
       line.resize(header);
@@ -143,10 +94,8 @@ int dump_ast(std::span<const std::string> paths, std::ostream& out) {
 int check_files(std::span<const std::string> paths, std::ostream& out) {
   int status = kStatusOk;
   std::string text;
-  std::string reason;
   for (const std::string& path : paths) {
-    if (!read_file(path, text, reason)) {
-      report_unreadable(path, reason);
+    if (!read_input(path, text)) {
       note(status, kStatusUnreadable);
       continue;
     }
@@ -158,7 +107,7 @@ int check_files(std::span<const std::string> paths, std::ostream& out) {
         out << "error " << path << ": " << result.error().display() << '\n';
       }
     } catch (const tolva::FatalError& error) {
-      report_fatal(path, error);
+      report_fatal(path, error.message());
       note(status, kStatusFatal);
     }
   }
