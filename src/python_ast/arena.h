@@ -13,6 +13,7 @@
 // destroyed. An Arena is used by one thread while it is filled; afterwards it
 // may be read from any number of threads.
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -97,7 +98,7 @@ class Arena {
   // small trees from holding a block far larger than themselves and lets
   // large ones grow in large blocks.
   void limit_block_size(std::size_t bytes) noexcept {
-    max_block_size_ = bytes < kFirstBlockSize ? kFirstBlockSize : bytes > kLargestBlockSize ? kLargestBlockSize : bytes;
+    max_block_size_ = std::clamp(bytes, kFirstBlockSize, kLargestBlockSize);
     if (next_block_size_ > max_block_size_) next_block_size_ = max_block_size_;
   }
 

@@ -206,27 +206,17 @@ class Parser {
   // functions report errors, and their frames are what bounds how deep a
   // small stack can nest.
   void add_error(ParseErrorType::Kind kind, text_size::TextRange range);
-  template <class Node>
+  // At a node's range; `error` is a ParseErrorType or a payload-free kind.
+  template <class Error, class Node>
     requires HasRangeMethod<Node> || HasRangeField<Node>
-  void add_error(ParseErrorType error, const Node& node) {
-    add_error(std::move(error), range_of(node));
+  void add_error(Error&& error, const Node& node) {
+    add_error(std::forward<Error>(error), range_of(node));
   }
-  template <class Node>
+  template <class Error, class Node>
     requires HasRangeMethod<Node> || HasRangeField<Node>
-  void add_error(ParseErrorType::Kind kind, const Node& node) {
-    add_error(kind, range_of(node));
-  }
-  template <class Node>
-    requires HasRangeMethod<Node> || HasRangeField<Node>
-  void add_error(ParseErrorType error, const Node* node) {
+  void add_error(Error&& error, const Node* node) {
     tolva::check(node != nullptr, "Parser::add_error: no node");
-    add_error(std::move(error), range_of(*node));
-  }
-  template <class Node>
-    requires HasRangeMethod<Node> || HasRangeField<Node>
-  void add_error(ParseErrorType::Kind kind, const Node* node) {
-    tolva::check(node != nullptr, "Parser::add_error: no node");
-    add_error(kind, range_of(*node));
+    add_error(std::forward<Error>(error), range_of(*node));
   }
   const std::vector<ParseError>& errors() const { return errors_; }
 
