@@ -1,0 +1,64 @@
+#pragma once
+
+// The project index: analysis of a project's files on demand, in the order
+// of the caller's list, or ahead of time on background threads.
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "support/result.h"
+#include "tolva_ast/ast_filesystem.h"
+#include "tolva_ast/ast_types.h"
+
+namespace tolva_ast {
+
+// What a lookup calls, at most once, just before it first has to read,
+// parse or analyse a file, or to wait for another thread that does. A lookup
+// whose files are all analysed already never calls it. (The binding layer
+// releases the interpreter lock there.) Empty: nothing is called.
+using BeforeBlocking = std::function<void()>;
+
+class AstProjectIndex {
+ public:
+  // Over a StdAstFileSystem built from `files`; `files` itself is kept as
+  // passed and fixes the order of project-wide lookups.
+  AstProjectIndex(std::string project_root, std::vector<std::string> files);
+  static AstProjectIndex with_filesystem(std::string project_root, std::vector<std::string> files,
+                                         SharedAstFileSystem filesystem);
+
+  tolva::Result<SharedParsedAstFile> get_parsed_ast_file(std::string_view path) const;
+
+  std::optional<ResolverAST> function_ast(std::string_view module, std::string_view function_name,
+                                          const BeforeBlocking& before_blocking = {}) const;
+  std::optional<ResolverAST> resolver_ast(std::string_view module, std::string_view resolver_name,
+                                          const BeforeBlocking& before_blocking = {}) const;
+  std::optional<FeatureClassAST> feature_class_ast(std::string_view module, std::string_view class_name,
+                                                   const BeforeBlocking& before_blocking = {}) const;
+  std::optional<ResolverAST> function_ast_in_file(std::string_view file_path, std::string_view function_name,
+                                                  const BeforeBlocking& before_blocking = {}) const;
+  std::optional<ResolverAST> resolver_ast_in_file(std::string_view file_path, std::string_view resolver_name,
+                                                  const BeforeBlocking& before_blocking = {}) const;
+  std::optional<FeatureClassAST> feature_class_ast_in_file(std::string_view file_path, std::string_view class_name,
+                                                           const BeforeBlocking& before_blocking = {}) const;
+
+  // Starts the background workers, at most once per index; returns at once.
+  void nonblocking_start_index() const;
+
+  struct Inner;
+
+ private:
+  AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<Inner> inner)
+      : files_(std::move(files)), inner_(std::move(inner)) {}
+  std::shared_ptr<const std::vector<std::string>> files_;  // never null
+  std::shared_ptr<Inner> inner_;                            // never null
+};
+
+// The number of CPUs this process may run on: the affinity mask, bounded by
+// the cgroup CPU quota (v1 or v2) rounded up; at least 1.
+unsigned available_cpus();
+
+}  // namespace tolva_ast
