@@ -1,6 +1,7 @@
 #include "python_trivia/comment_ranges.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -180,7 +181,9 @@ sys.stdout.write(''.join(out))
 void check_against_python(const std::string& library) {
   if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "/usr/bin/python3 is absent";
   if (!std::filesystem::is_directory(library)) GTEST_SKIP() << library << " is absent";
-  std::string script_path = testing::TempDir() + "comment_ranges_peer.py";
+  // One script per process: ctest runs the versions side by side, and a shared
+  // file would be truncated under a peer that is still reading it.
+  std::string script_path = testing::TempDir() + "comment_ranges_peer_" + std::to_string(::getpid()) + ".py";
   std::ofstream(script_path) << kPeerScript;
   std::string command = "/usr/bin/python3 " + script_path + " " + library;
   FILE* pipe = popen(command.c_str(), "r");
@@ -188,7 +191,9 @@ void check_against_python(const std::string& library) {
   std::string output;
   char buffer[1 << 16];
   while (std::size_t got = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-  ASSERT_EQ(pclose(pipe), 0) << command;
+  int status = pclose(pipe);
+  std::filesystem::remove(script_path);
+  ASSERT_EQ(status, 0) << command;
 
   std::istringstream lines(output);
   std::string file_line, comments_line;
