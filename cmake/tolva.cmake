@@ -3,7 +3,7 @@
 # The static library of one folder under src/, named tolva_<name>: every
 # *.cc of the folder (and of its subfolders) that is not a test. Every
 # *_test.cc beside them goes into one GoogleTest executable, <name>_test,
-# registered with CTest test by test.
+# registered with CTest test by test (when TOLVA_BUILD_TESTS is on).
 function(tolva_module name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
   file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
@@ -20,7 +20,7 @@ function(tolva_module name)
     target_include_directories(tolva_${name} INTERFACE ${CMAKE_SOURCE_DIR}/src)
     target_link_libraries(tolva_${name} INTERFACE ${ARG_DEPS})
   endif()
-  if(tests)
+  if(tests AND TOLVA_BUILD_TESTS)
     tolva_add_test(${name}_test SOURCES ${tests} DEPS tolva_${name} ${ARG_TEST_DEPS})
   endif()
 endfunction()
