@@ -65,4 +65,12 @@ class CMakeBuild(build_ext):
         return [directory / "tolva_rs.pyi", directory / "tolva_rs-stubs" / "__init__.pyi"]
 
 
-setup(ext_modules=[CMakeExtension("tolva_rs")], cmdclass={"build_ext": CMakeBuild})
+# One extension module and its stub, both placed by the build step; no Python
+# packages to discover in the source tree.
+setup(
+    packages=[],
+    py_modules=[],
+    include_package_data=False,
+    ext_modules=[CMakeExtension("tolva_rs")],
+    cmdclass={"build_ext": CMakeBuild},
+)
