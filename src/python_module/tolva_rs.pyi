@@ -33,15 +33,13 @@ __all__ = [
 # line.
 _Location: TypeAlias = tuple[int, int, int, int]
 
-# The files of a project: any sequence of str (a single str is refused with
-# TypeError at run time).
-_Files: TypeAlias = Sequence[str]
-
 # The file system over a list of files: reads through the operating system.
+# Wherever files is taken, any sequence of str will do but a str itself,
+# which raises TypeError.
 @final
 class StdAstFileSystem:
     # Keeps the ".py" paths of files, sorted and without duplicates.
-    def __new__(cls, files: _Files) -> StdAstFileSystem: ...
+    def __new__(cls, files: Sequence[str]) -> StdAstFileSystem: ...
     # Reads any path, listed or not; raises OSError when it cannot.
     def read_to_string(self, path: str) -> str: ...
     def all_files(self) -> list[str]: ...
@@ -51,7 +49,7 @@ class StdAstFileSystem:
 class AstFileParserCache:
     # With a file system, files is checked but its list is the file system's.
     def __new__(
-        cls, files: _Files, project_root: str, filesystem: StdAstFileSystem | None = None
+        cls, files: Sequence[str], project_root: str, filesystem: StdAstFileSystem | None = None
     ) -> AstFileParserCache: ...
     def all_files(self) -> list[str]: ...
     # (path, source, imports): imports maps each module of a top-level
@@ -157,7 +155,7 @@ class AstProjectIndex:
     # With a file system, files stays the list that project-wide lookups walk
     # and every read goes through the file system.
     def __new__(
-        cls, files: _Files, project_root: str, filesystem: StdAstFileSystem | None = None
+        cls, files: Sequence[str], project_root: str, filesystem: StdAstFileSystem | None = None
     ) -> AstProjectIndex: ...
     def feature_class_ast(self, module: str, class_name: str) -> FeatureClassAST | None: ...
     def feature_class_ast_in_file(self, file_path: str, class_name: str) -> FeatureClassAST | None: ...
