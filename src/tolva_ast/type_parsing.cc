@@ -34,29 +34,27 @@ std::optional<std::string_view> single_part_string(const Expr& expr) {
   return literal->value.to_str();
 }
 
-// The "return" statements of a function body at any depth, in walk order.
-class ReturnCollector final : public statement_visitor::StatementVisitor {
- public:
-  explicit ReturnCollector(std::vector<const StmtReturn*>& out) : out_(out) {}
-  void visit_stmt(const Stmt& stmt) override {
-    if (const auto* ret = stmt.as<StmtReturn>()) out_.push_back(ret);
-  }
-
- private:
-  std::vector<const StmtReturn*>& out_;
-};
-
-// Every function and class definition of a file, in walk order.
+// Every function and class definition of a file, and every return
+// statement, in walk order.
 class DefinitionCollector final : public statement_visitor::StatementVisitor {
  public:
   std::vector<const StmtClassDefinition*> classes;
   std::vector<const StmtFunctionDefinition*> functions;
+  std::vector<const StmtReturn*> returns;
 
   void visit_stmt(const Stmt& stmt) override {
-    if (const auto* function = stmt.as<StmtFunctionDefinition>()) {
-      functions.push_back(function);
-    } else if (const auto* klass = stmt.as<StmtClassDefinition>()) {
-      classes.push_back(klass);
+    switch (stmt.kind()) {
+      case StmtKind::FunctionDefinition:
+        functions.push_back(&stmt.cast<StmtFunctionDefinition>());
+        return;
+      case StmtKind::ClassDefinition:
+        classes.push_back(&stmt.cast<StmtClassDefinition>());
+        return;
+      case StmtKind::Return:
+        returns.push_back(&stmt.cast<StmtReturn>());
+        return;
+      default:
+        return;
     }
   }
 };
@@ -84,8 +82,25 @@ void fill_dict_maps(std::span<const Keyword> keywords, FileLocations& source, Re
   }
 }
 
+// The returns of `function`'s body at any depth, in walk order, out of all
+// the returns of the file in walk order. The walk offers statements in
+// source order, and a body's statements lie in its range, so they are the
+// returns that start from the body's first statement on and before its
+// last one's end.
+std::span<const StmtReturn* const> returns_in_body(const StmtFunctionDefinition& function,
+                                                   std::span<const StmtReturn* const> returns) {
+  if (function.body.empty()) return {};
+  const TextOffset from = function.body.front()->range.start();
+  const TextOffset to = function.body.back()->range.end();
+  const auto first = std::lower_bound(returns.begin(), returns.end(), from,
+                                      [](const StmtReturn* ret, TextOffset at) { return ret->range.start() < at; });
+  auto last = first;
+  while (last != returns.end() && (*last)->range.start() < to) ++last;
+  return {first, last};
+}
+
 ResolverAST function_ast(const StmtFunctionDefinition& function, const DecoratorNames& resolver_names,
-                         std::string_view module, FileLocations& source, std::vector<const StmtReturn*>& returns) {
+                         std::string_view module, std::span<const StmtReturn* const> returns, FileLocations& source) {
   ResolverAST record;
   record.module = std::string(module);
   record.resolver_name = std::string(function.name.as_str());
@@ -106,13 +121,10 @@ ResolverAST function_ast(const StmtFunctionDefinition& function, const Decorator
     record.missing_return_annotation = source.location(*colon);
   }
 
-  returns.clear();
-  ReturnCollector collector(returns);
-  statement_visitor::walk_body(function.body, collector);
-  record.return_statements.reserve(returns.size());
-  for (const StmtReturn* ret : returns) record.return_statements.push_back(source.location(ret->range));
-
   if (!function.body.empty()) {
+    for (const StmtReturn* ret : returns_in_body(function, returns)) {
+      record.return_statements.push_back(source.location(ret->range));
+    }
     record.body = source.location(TextRange(function.body.front()->range.start(), function.body.back()->range.end()));
     for (const Stmt* stmt : function.body) {
       if (const auto* ret = stmt->as<StmtReturn>()) {
@@ -402,13 +414,13 @@ std::optional<TextRange> missing_return_annotation_range(const StmtFunctionDefin
 }
 
 std::vector<ResolverAST> collect_function_asts(std::span<const StmtFunctionDefinition* const> functions,
+                                               std::span<const StmtReturn* const> returns,
                                                const DecoratorNames& resolver_names, std::string_view module,
                                                FileLocations& source) {
   std::vector<ResolverAST> records;
   records.reserve(functions.size());
-  std::vector<const StmtReturn*> returns;
   for (const StmtFunctionDefinition* function : functions) {
-    records.push_back(function_ast(*function, resolver_names, module, source, returns));
+    records.push_back(function_ast(*function, resolver_names, module, returns, source));
   }
   return records;
 }
@@ -558,7 +570,7 @@ ParsedAstFile parse_ast_file_with_feature_module(const ParsedFileCache& file, st
   const source_file::LineIndex index = source_file::LineIndex::from_source_text(text);
   FileLocations source(text, index, std::make_shared<const std::string>(std::move(*uri)));
 
-  result.functions = collect_function_asts(definitions.functions, resolver_names, module, source);
+  result.functions = collect_function_asts(definitions.functions, definitions.returns, resolver_names, module, source);
   for (std::size_t i = 0; i < result.functions.size(); ++i) {
     if (result.functions[i].decorator_location.has_value()) result.resolvers.push_back(static_cast<std::uint32_t>(i));
   }

@@ -91,8 +91,12 @@ const python_ast::Decorator* find_decorator(std::span<const python_ast::Decorato
 std::optional<text_size::TextRange> missing_return_annotation_range(const python_ast::StmtFunctionDefinition& function,
                                                                     std::string_view text);
 
-// One ResolverAST per function, in order.
+// One ResolverAST per function, in order. `returns` holds every return
+// statement of the file in walk order (the walk that found `functions`);
+// each function's return_statements are those of its body at any depth,
+// nested definitions included.
 std::vector<ResolverAST> collect_function_asts(std::span<const python_ast::StmtFunctionDefinition* const> functions,
+                                               std::span<const python_ast::StmtReturn* const> returns,
                                                const DecoratorNames& resolver_names, std::string_view module,
                                                FileLocations& source);
 

@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "source_file/line_index.h"
 #include "tolva_ast/marked_source.h"
+#include "tolva_ast/statement_visitor.h"
 #include "tolva_ast/type_parsing_internal.h"
 
 namespace tolva_ast::type_parsing {
@@ -744,5 +749,42 @@ TEST(Paths, AnUnresolvableRelativePathGivesNoRecords) {
   EXPECT_TRUE(analysis.result.feature_classes.empty());
 }
 
+
+// ---------------------------------------------------------------------------
+// The return statements of each function come from the file's one walk; they
+// must be those that a walk of the function's own body finds, over real code.
+
+TEST(ReturnStatements, SameAsAWalkOfEachBodyOverStandardLibraryFiles) {
+  const std::filesystem::path library = "/root/.pyenv/versions/3.11.7/lib/python3.11";
+  if (!std::filesystem::is_directory(library)) GTEST_SKIP() << library << " is absent";
+  std::size_t functions = 0;
+  for (const char* name : {"argparse.py", "ast.py", "inspect.py", "typing.py", "dataclasses.py", "asyncio/tasks.py",
+                           "email/_header_value_parser.py", "pydoc.py", "tarfile.py", "unittest/mock.py"}) {
+    std::ifstream in(library / name, std::ios::binary);
+    std::string text(std::istreambuf_iterator<char>(in), {});
+    const Analysis analysis = analyse(text, (library / name).string());
+    ASSERT_NE(analysis.file, nullptr) << name;
+    const source_file::LineIndex index = source_file::LineIndex::from_source_text(analysis.file->source());
+    PositionConverter positions(analysis.file->source(), index);
+    std::size_t i = 0;
+    statement_visitor::walk_body_with(analysis.file->body(), [&](const python_ast::Stmt& stmt) {
+      const auto* function = stmt.as<python_ast::StmtFunctionDefinition>();
+      if (function == nullptr) return;
+      ASSERT_LT(i, analysis.result.functions.size());
+      const ResolverAST& record = analysis.result.functions[i++];
+      ASSERT_EQ(record.resolver_name, function->name.as_str());
+      std::vector<Range> expected;
+      statement_visitor::walk_body_with(function->body, [&](const python_ast::Stmt& inner) {
+        if (inner.is<python_ast::StmtReturn>()) expected.push_back(positions.range(inner.range));
+      });
+      std::vector<Range> actual;
+      for (const Location& location : record.return_statements) actual.push_back(location.range);
+      EXPECT_EQ(actual, expected) << name << ": " << record.resolver_name;
+    });
+    EXPECT_EQ(i, analysis.result.functions.size()) << name;
+    functions += i;
+  }
+  EXPECT_GT(functions, 1000u);
+}
 }  // namespace
 }  // namespace tolva_ast::type_parsing
