@@ -106,7 +106,14 @@ ResolverAST function_ast(const StmtFunctionDefinition& function, const Decorator
   record.resolver_name = std::string(function.name.as_str());
   record.resolver_name_location = source.location(function.name.range);
 
-  for (const Parameter& parameter : function.parameters->iter()) {
+  const Parameters empty_parameters;
+  const Parameters& parameters = function.parameters != nullptr ? *function.parameters : empty_parameters;
+  const std::size_t count = parameters.positional_only.size() + parameters.positional.size() +
+                            parameters.keyword_only.size() + (parameters.var_positional != nullptr ? 1 : 0) +
+                            (parameters.var_keyword != nullptr ? 1 : 0);
+  record.args_in_order.reserve(count);
+  record.args.reserve(count);
+  for (const Parameter& parameter : parameters.iter()) {
     FunctionArgAST arg;
     arg.arg_name = std::string(parameter.name.as_str());
     arg.arg_location = source.location(parameter.range);
@@ -122,7 +129,9 @@ ResolverAST function_ast(const StmtFunctionDefinition& function, const Decorator
   }
 
   if (!function.body.empty()) {
-    for (const StmtReturn* ret : returns_in_body(function, returns)) {
+    const std::span<const StmtReturn* const> own_returns = returns_in_body(function, returns);
+    record.return_statements.reserve(own_returns.size());
+    for (const StmtReturn* ret : own_returns) {
       record.return_statements.push_back(source.location(ret->range));
     }
     record.body = source.location(TextRange(function.body.front()->range.start(), function.body.back()->range.end()));
@@ -405,6 +414,7 @@ const Decorator* find_decorator(std::span<const Decorator> decorators, const Dec
 
 std::optional<TextRange> missing_return_annotation_range(const StmtFunctionDefinition& function,
                                                           std::string_view text) {
+  if (function.parameters == nullptr) return std::nullopt;
   const std::uint32_t from = function.parameters->range.end().raw;
   const std::uint32_t to = function.body.empty() ? function.range.end().raw : function.body.front()->range.start().raw;
   if (from >= to || to > text.size()) return std::nullopt;
