@@ -348,6 +348,18 @@ std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, co
   return record;
 }
 
+// Whether `text` holds nothing but Unicode white space. ASCII is decided
+// byte by byte; the first byte above ASCII hands the rest to the trim.
+bool is_blank(std::string_view text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == ' ' || (byte >= '\t' && byte <= '\r')) continue;
+    if (byte < 0x80) return false;
+    return tolva_utils::text::trim_white_space(text.substr(i)).empty();
+  }
+  return true;
+}
+
 // The leading run of spaces and tabs of `line`.
 std::string_view indentation(std::string_view line) {
   std::size_t n = 0;
@@ -518,7 +530,7 @@ std::string dedented_source(std::string_view text, std::uint32_t start, std::uin
     rest.remove_prefix(break_at + 1);
   }
 
-  const auto blank = [](const Line& line) { return tolva_utils::text::trim_white_space(line.content).empty(); };
+  const auto blank = [](const Line& line) { return is_blank(line.content); };
   std::optional<std::string_view> common;
   for (const Line& line : lines) {
     if (blank(line)) continue;

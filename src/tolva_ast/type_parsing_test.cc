@@ -676,6 +676,9 @@ TEST(DedentedSource, Lines) {
       // Blank lines keep their breaks only; no break at the end of the text.
       {"    a\n  \r\n\n    b", 4, 14, "a\n\r\n\nb"},
       {"x = 1\n", 0, 5, "x = 1\n"},
+      // Blank means Unicode white space only (U+3000 is; U+00E9 is not).
+      {"  a\n \xE3\x80\x80 \n  b\n", 2, 12, "a\n\nb\n"},
+      {"  a\n \xC3\xA9\n  b\n", 2, 11, " a\n\xC3\xA9\n b\n"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(dedented_source(c.text, c.start, c.end), c.expected) << ::testing::PrintToString(c.text);
