@@ -45,19 +45,10 @@
 #include "python_ast/token_kind.h"
 #include "python_parser/cursor.h"
 #include "python_parser/error.h"
+#include "python_parser/mode.h"
 #include "text_size/text_size.h"
 
 namespace python_parser {
-
-// What the source text is: a statement list (the only mode this system
-// parses), one expression, one expression already inside parentheses (the
-// lexer starts with a bracket nesting of 1), or an IPython cell.
-enum class Mode : std::uint8_t {
-  Module,
-  Expression,
-  ParenthesizedExpression,
-  Ipython,
-};
 
 // Where the lexer stands in its logical line.
 enum class LineState : std::uint8_t {
