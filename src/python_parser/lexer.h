@@ -22,6 +22,12 @@
 // on the heap except for rare cases (numbers with underscores use a reused
 // scratch buffer; indentation deeper than the inline capacity of its stack).
 //
+// In Mode::Ipython a logical line that begins with "!", "!!", "%", "%%", "?",
+// "??", ",", ";" or "/", and a "!" or "%" right after an "=" at bracket
+// nesting 0, is one IpyEscapeCommand token holding the rest of the line (see
+// lex_ipython_escape_command in lexer.cc for the body rules); "?" is the
+// Question token there, and an unexpected character in every other mode.
+//
 // The source may hold any bytes: NUL bytes are ordinary characters (rejected
 // as unexpected outside strings and comments), and a byte that is not
 // well-formed UTF-8 reads as one U+FFFD (see cursor.h), which is an unexpected
@@ -41,6 +47,7 @@
 #include "python_ast/arena.h"
 #include "python_ast/int.h"
 #include "python_ast/name.h"
+#include "python_ast/nodes_common.h"
 #include "python_ast/token.h"
 #include "python_ast/token_kind.h"
 #include "python_parser/cursor.h"
@@ -210,8 +217,7 @@ struct InterpolationFrame {
   InterpolatedStringKind kind() const;
 };
 
-// What a token value holds. (The value of an IPython escape command, its kind
-// and text, joins this list where Mode::Ipython reads escape commands.)
+// What a token value holds.
 enum class TokenValueTag : std::uint8_t {
   None = 0,
   Name = 1,
@@ -220,10 +226,12 @@ enum class TokenValueTag : std::uint8_t {
   Complex = 4,
   String = 5,
   InterpolatedStringMiddle = 6,
+  IpyEscapeCommand = 7,
 };
 
 // The value of the current token: a name, a number, the raw text of a string
-// or of an f-string / t-string literal part, or nothing. A plain, trivially
+// or of an f-string / t-string literal part, an IPython escape command's kind
+// and text, or nothing. A plain, trivially
 // copyable value; every text is a view (see the file comment for where the
 // text lives). Reading a payload of another tag throws FatalError.
 class TokenValue {
@@ -231,6 +239,10 @@ class TokenValue {
   struct Complex {
     double real = 0.0;
     double imag = 0.0;
+  };
+  struct IpyEscapeCommand {
+    python_ast::IpyEscapeKind kind = python_ast::IpyEscapeKind::Exclamation;
+    std::string_view text;
   };
 
   TokenValue() = default;
@@ -242,6 +254,9 @@ class TokenValue {
   static TokenValue string(std::string_view text);
   // The text of a literal part, doubled braces collapsed.
   static TokenValue interpolated_string_middle(std::string_view text);
+  // An escape command: its kind and its text (prefix and line continuations
+  // removed; see Lexer). Texts are below 4 GiB, as every source is.
+  static TokenValue ipy_escape_command(python_ast::IpyEscapeKind kind, std::string_view text);
 
   TokenValueTag tag() const { return tag_; }
   bool is_none() const { return tag_ == TokenValueTag::None; }
@@ -254,6 +269,7 @@ class TokenValue {
   Complex as_complex() const;
   // The text of a String or an InterpolatedStringMiddle value.
   std::string_view as_text() const;
+  IpyEscapeCommand as_ipy_escape_command() const;
 
  private:
   void expect(TokenValueTag tag) const;
@@ -271,6 +287,11 @@ class TokenValue {
       const char* data;
       std::size_t size;
     } text;
+    struct {
+      const char* data;
+      std::uint32_t size;
+      python_ast::IpyEscapeKind kind;
+    } ipy_escape_command;
   } payload_;
 };
 
@@ -383,6 +404,10 @@ class Lexer {
   python_ast::TokenKind lex_number_radix(std::uint32_t radix);
   python_ast::TokenKind lex_decimal_number(char first);
   void radix_run(std::uint32_t radix);
+
+  // IPython escape commands (Mode::Ipython).
+  std::optional<python_ast::TokenKind> try_lex_ipython_escape_command(char prefix);
+  python_ast::TokenKind lex_ipython_escape_command(python_ast::IpyEscapeKind kind);
 
   // Strings, comments, f-strings and t-strings.
   python_ast::TokenKind lex_string(char quote);
