@@ -822,9 +822,10 @@ std::optional<TokenKind> Lexer::try_lex_ipython_escape_command(char prefix) {
   const bool line_start = state_ == LineState::LineStart || state_ == LineState::LineIndented;
   const bool after_assign = state_ == LineState::AfterAssign && nesting_ == 0 && (prefix == '!' || prefix == '%');
   if (!line_start && !after_assign) return std::nullopt;
-  // The pair is tried only when it can succeed, so that no error text is
-  // built for the common one-character prefixes.
-  if (line_start && cursor_.first() == static_cast<unsigned char>(prefix)) {
+  // The pair is tried only where it can succeed (two equal characters of
+  // "!", "%" and "?"), so that no conversion error text is ever built.
+  const bool pair_prefix = prefix == '!' || prefix == '%' || prefix == '?';
+  if (line_start && pair_prefix && cursor_.first() == static_cast<unsigned char>(prefix)) {
     if (tolva::Result<python_ast::IpyEscapeKind> pair = python_ast::ipy_escape_kind_try_from(prefix, prefix)) {
       cursor_.bump();
       return lex_ipython_escape_command(pair.value());

@@ -16,11 +16,14 @@
 // NFKC form, a view of the source when the source is already in that form and
 // a copy in the parse's Arena otherwise; an f-string or t-string literal part
 // is a view of the source unless doubled braces were collapsed, in which case
-// the collapsed text is collected into the Arena. Big integers keep their text
-// in the Arena. Both the source and the Arena must outlive every value taken
+// the collapsed text is collected into the Arena; an escape command's text is
+// a view of the source unless a line continuation was dropped from it, in
+// which case it is a copy in the Arena. Big integers keep their text in the
+// Arena. Both the source and the Arena must outlive every value taken
 // from the lexer. Apart from the error list, lexing a token allocates nothing
-// on the heap except for rare cases (numbers with underscores use a reused
-// scratch buffer; indentation deeper than the inline capacity of its stack).
+// on the heap except for rare cases (numbers with underscores and escape
+// commands with line continuations use a reused scratch buffer; indentation
+// deeper than the inline capacity of its stack).
 //
 // In Mode::Ipython a logical line that begins with "!", "!!", "%", "%%", "?",
 // "??", ",", ";" or "/", and a "!" or "%" right after an "=" at bracket
