@@ -63,8 +63,9 @@ class PositionConverter {
     Position start = position(range.start());
     return Range{start, position(range.end())};
   }
-  // The zero-based line of `offset` (moves the cursor like position()).
-  std::uint32_t line(text_size::TextOffset offset) { return position(offset).line; }
+  // The zero-based line of `offset`, without counting characters (moves the
+  // cursor to the line's start when `offset` is on another line).
+  std::uint32_t line(text_size::TextOffset offset);
 
   std::string_view text() const { return text_; }
 

@@ -512,48 +512,51 @@ std::string dedented_source(std::string_view text, std::uint32_t start, std::uin
   const std::size_t to = after == std::string_view::npos ? text.size() : after + 1;
   const std::string_view cut = text.substr(from, to - from);
 
-  // A line: its content and its line break ("\n", "\r\n" or none at the end).
-  struct Line {
-    std::string_view content;
-    std::string_view line_break;
-  };
-  std::vector<Line> lines;
-  for (std::string_view rest = cut; !rest.empty();) {
-    const std::size_t break_at = rest.find('\n');
-    if (break_at == std::string_view::npos) {
-      lines.push_back(Line{rest, {}});
-      break;
+  // Lines end after each "\n" (the last one may have none); a line's
+  // content is the line without its "\n" or "\r\n".
+  const auto for_each_line = [&cut](auto&& visit) {
+    std::size_t at = 0;
+    while (at < cut.size()) {
+      const std::size_t break_at = cut.find('\n', at);
+      const std::size_t next = break_at == std::string_view::npos ? cut.size() : break_at + 1;
+      std::size_t content_end = break_at == std::string_view::npos ? cut.size() : break_at;
+      if (content_end > at && break_at != std::string_view::npos && cut[content_end - 1] == '\r') --content_end;
+      visit(at, content_end, next);
+      at = next;
     }
-    std::size_t content_size = break_at;
-    if (content_size > 0 && rest[content_size - 1] == '\r') --content_size;
-    lines.push_back(Line{rest.substr(0, content_size), rest.substr(content_size, break_at + 1 - content_size)});
-    rest.remove_prefix(break_at + 1);
-  }
+  };
 
-  const auto blank = [](const Line& line) { return is_blank(line.content); };
+  // The common indentation of the non-blank lines, compared character by
+  // character with the first one's.
   std::optional<std::string_view> common;
-  for (const Line& line : lines) {
-    if (blank(line)) continue;
-    const std::string_view indent = indentation(line.content);
+  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
+    const std::string_view content = cut.substr(start, content_end - start);
+    const std::string_view indent = indentation(content);
+    if (is_blank(content.substr(indent.size()))) return;
     if (!common.has_value()) {
       common = indent;
-      continue;
+      return;
     }
     std::size_t n = 0;
     while (n < common->size() && n < indent.size() && (*common)[n] == indent[n]) ++n;
     common = common->substr(0, n);
-  }
+  });
 
+  // Each non-blank line without the common indentation, with its break; each
+  // blank line as its break alone.
   std::string out;
   out.reserve(cut.size());
-  for (const Line& line : lines) {
-    if (!blank(line)) {
-      std::string_view content = line.content;
-      if (common.has_value() && content.starts_with(*common)) content.remove_prefix(common->size());
-      out += content;
+  const std::size_t drop = common.has_value() ? common->size() : 0;
+  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t next) {
+    const std::string_view content = cut.substr(start, content_end - start);
+    const std::size_t indent = indentation(content).size();
+    if (is_blank(content.substr(indent))) {
+      out.append(cut.substr(content_end, next - content_end));
+    } else {
+      // Every non-blank line holds the common indentation, a prefix of its own.
+      out.append(cut.substr(start + drop, next - start - drop));
     }
-    out += line.line_break;
-  }
+  });
   return out;
 }
 
