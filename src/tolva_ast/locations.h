@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "source_file/line_index.h"
 #include "text_size/text_size.h"

@@ -1,6 +1,7 @@
 #include "tolva_ast/type_parsing.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -741,6 +742,29 @@ TEST(Paths, EveryAbsolutePathGivesLocationsSharingOneUri) {
   EXPECT_EQ(analysis.result.functions[0].args.find("a")->arg_location.uri, uri);
   EXPECT_EQ(analysis.result.feature_classes[0].fields.find("x")->field_name_location.uri, uri);
   EXPECT_EQ(analysis.result.feature_classes[0].decorator_location.uri, uri);
+}
+
+TEST(Paths, ARelativePathIsResolvedOnceAgainstTheWorkingDirectory) {
+  const std::filesystem::path previous = std::filesystem::current_path();
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("tolva_type_parsing_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root / "zo\xC3\xAB" / "[x]");
+  const std::string source = "def f(a):\n    return a\n";
+  std::ofstream(root / "zo\xC3\xAB" / "[x]" / "m.py") << source;
+  std::filesystem::current_path(root);
+  const Analysis analysis = analyse(source, "zo\xC3\xAB/[x]/m.py");
+  std::filesystem::current_path(previous);
+  std::string expected = "file://";
+  append_percent_encoded_path(expected, std::filesystem::canonical(root).string());
+  expected += "/zo%C3%AB/%5Bx%5D/m.py";
+  std::filesystem::remove_all(root);
+  ASSERT_EQ(analysis.result.functions.size(), 1u);
+  const ResolverAST& f = analysis.result.functions.front();
+  EXPECT_EQ(*f.resolver_name_location.uri, expected);
+  // One URI object for every location of the file.
+  EXPECT_EQ(f.return_arg->uri, f.resolver_name_location.uri);
+  EXPECT_EQ(f.args.find("a")->arg_location.uri, f.resolver_name_location.uri);
 }
 
 TEST(Paths, AnUnresolvableRelativePathGivesNoRecords) {
