@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "source_file/line_index.h"
@@ -776,6 +777,28 @@ TEST(Paths, AnUnresolvableRelativePathGivesNoRecords) {
   EXPECT_TRUE(analysis.result.feature_classes.empty());
 }
 
+
+TEST(Concurrency, ThreadsAnalysingOneParsedFileAgree) {
+  // The index's workers share one parsed file without locks.
+  const Analysis analysis = analyse(
+      "from tolva.features import features\nfrom tolva import online\n"
+      "@features(name='n')\nclass C:\n    # doc \xC3\xA9\n    x: int = f(a=1)\n"
+      "@online(tags={'a': 1})\ndef r(p, *q) -> int:\n    return p\n");
+  ASSERT_NE(analysis.file, nullptr);
+  std::vector<ParsedAstFile> results(8);
+  std::vector<std::thread> threads;
+  for (ParsedAstFile& result : results) {
+    threads.emplace_back([&analysis, &result] {
+      for (int i = 0; i < 200; ++i) result = parse_ast_file_with_feature_module(*analysis.file, "pkg.mod");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const ParsedAstFile& result : results) {
+    EXPECT_EQ(result.functions, analysis.result.functions);
+    EXPECT_EQ(result.feature_classes, analysis.result.feature_classes);
+    EXPECT_EQ(result.resolvers, analysis.result.resolvers);
+  }
+}
 
 // ---------------------------------------------------------------------------
 // The return statements of each function come from the file's one walk; they
