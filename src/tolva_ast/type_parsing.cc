@@ -1,6 +1,7 @@
 #include "tolva_ast/type_parsing.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -527,9 +528,10 @@ std::string dedented_source(std::string_view text, std::uint32_t start, std::uin
   };
 
   // The common indentation of the non-blank lines, compared character by
-  // character with the first one's.
+  // character with the first one's. Once it is empty nothing shortens it.
   std::optional<std::string_view> common;
   for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
+    if (common.has_value() && common->empty()) return;
     const std::string_view content = cut.substr(start, content_end - start);
     const std::string_view indent = indentation(content);
     if (is_blank(content.substr(indent.size()))) return;
@@ -542,21 +544,31 @@ std::string dedented_source(std::string_view text, std::uint32_t start, std::uin
     common = common->substr(0, n);
   });
 
-  // Each non-blank line without the common indentation, with its break; each
-  // blank line as its break alone.
-  std::string out;
-  out.reserve(cut.size());
+  // Each non-blank line without the common indentation (a prefix of its
+  // own), with its break; each blank line as its break alone. The text is
+  // copied in runs between the places where bytes are dropped.
   const std::size_t drop = common.has_value() ? common->size() : 0;
-  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t next) {
+  std::string out;
+  out.resize(cut.size());
+  char* write = out.data();
+  std::size_t run = 0;  // start of the bytes not yet copied
+  const auto flush = [&](std::size_t until) {
+    std::memcpy(write, cut.data() + run, until - run);
+    write += until - run;
+  };
+  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
     const std::string_view content = cut.substr(start, content_end - start);
-    const std::size_t indent = indentation(content).size();
-    if (is_blank(content.substr(indent))) {
-      out.append(cut.substr(content_end, next - content_end));
-    } else {
-      // Every non-blank line holds the common indentation, a prefix of its own.
-      out.append(cut.substr(start + drop, next - start - drop));
+    if (is_blank(content.substr(indentation(content).size()))) {
+      if (content.empty()) return;  // the line is its break already
+      flush(start);
+      run = content_end;
+    } else if (drop > 0) {
+      flush(start);
+      run = start + drop;
     }
   });
+  flush(cut.size());
+  out.resize(static_cast<std::size_t>(write - out.data()));
   return out;
 }
 
