@@ -35,33 +35,43 @@ constexpr OnceCacheTexts kAnalysisCacheTexts{
 // index's list (those were all made at construction).
 using AnalysisCache = OnceCache<SharedParsedAstFile, bool>;
 
-// A module and a record name; views of texts owned by the records.
-struct RecordKey {
-  std::string_view module;
-  std::string_view name;
-  bool operator==(const RecordKey&) const = default;
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
 };
 
-struct RecordKeyHash {
-  std::size_t operator()(const RecordKey& key) const noexcept {
-    const std::size_t module = std::hash<std::string_view>{}(key.module);
-    const std::size_t name = std::hash<std::string_view>{}(key.name);
-    return module ^ (name + 0x9E3779B97F4A7C15u + (module << 6) + (module >> 2));
-  }
-};
-
-template <class Record>
-using RecordTable = std::unordered_map<RecordKey, const Record*, RecordKeyHash>;
-
-// The answers of every project-wide lookup of a fully analysed index: for
-// each module and name, the record that a walk of the list in order would
-// find first. Built once, when the last listed file's analysis is stored;
-// the records belong to the analyses held by the entries.
+// What the project-wide lookups of a fully analysed index read in place of
+// the list: for each module name, the analysed files whose records all carry
+// that module, in list order, each once. Any other file holds no record of
+// that module, so a walk of these files finds what the walk of the whole
+// list finds. Built once, when the last listed file's analysis is stored;
+// the analyses belong to the entries.
 struct LookupTables {
-  RecordTable<ResolverAST> functions;
-  RecordTable<ResolverAST> resolvers;
-  RecordTable<FeatureClassAST> feature_classes;
+  std::unordered_map<std::string_view, std::vector<const ParsedAstFile*>, TextHash, std::equal_to<>> files_of_module;
 };
+
+// The one module every record of `file` carries; empty when it has no
+// record. False when two records differ (the tables then cannot stand for
+// the walk).
+bool single_module(const ParsedAstFile& file, std::string_view& module) {
+  module = {};
+  bool any = false;
+  const auto same = [&](std::string_view record_module) {
+    if (!any) {
+      module = record_module;
+      any = true;
+      return true;
+    }
+    return record_module == module;
+  };
+  for (const ResolverAST& function : file.functions) {
+    if (!same(function.module)) return false;
+  }
+  for (const FeatureClassAST& feature_class : file.feature_classes) {
+    if (!same(feature_class.module)) return false;
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -108,27 +118,17 @@ struct AstProjectIndex::Inner {
   // construction for an empty list): every slot has its outcome then.
   void publish_tables() {
     auto built = std::make_unique<LookupTables>();
+    std::unordered_set<const ParsedAstFile*> seen;
     for (const AnalysisCache::Entry* slot : slots) {
       const AnalysisCache::Outcome* outcome = slot->stored();
       tolva::check(outcome != nullptr, "lookup tables built before every listed file was analysed");
       if (!outcome->has_value()) continue;
       const ParsedAstFile& file = *outcome->value();
-      for (const ResolverAST& function : file.functions) {
-        built->functions.try_emplace(RecordKey{function.module, function.resolver_name}, &function);
-      }
-      for (std::size_t i = 0; i < file.resolvers.size(); ++i) {
-        const ResolverAST& resolver = file.resolver(i);
-        built->resolvers.try_emplace(RecordKey{resolver.module, resolver.resolver_name}, &resolver);
-      }
-      // A file answers a class name with its first class of that name,
-      // whatever module that one names.
-      std::unordered_set<std::string_view> names;
-      for (const FeatureClassAST& feature_class : file.feature_classes) {
-        if (names.insert(feature_class.class_name).second) {
-          built->feature_classes.try_emplace(RecordKey{feature_class.module, feature_class.class_name},
-                                             &feature_class);
-        }
-      }
+      std::string_view module;
+      if (!single_module(file, module)) return;  // lookups go on walking the list
+      if (file.functions.empty() && file.feature_classes.empty()) continue;
+      if (!seen.insert(&file).second) continue;  // listed again: its first place answers
+      built->files_of_module[module].push_back(&file);
     }
     tables_owner = std::move(built);
     tables.store(tables_owner.get(), std::memory_order_release);
@@ -169,10 +169,15 @@ std::optional<Record> copy_of(const Record* record) {
   return *record;
 }
 
-template <class Record>
-const Record* in_table(const RecordTable<Record>& table, std::string_view module, std::string_view name) {
-  const auto found = table.find(RecordKey{module, name});
-  return found == table.end() ? nullptr : found->second;
+// The first answer of `find` among the files of `module`, in list order.
+template <class Record, class Find>
+const Record* from_tables(const LookupTables& tables, std::string_view module, Find&& find) {
+  const auto files = tables.files_of_module.find(module);
+  if (files == tables.files_of_module.end()) return nullptr;
+  for (const ParsedAstFile* file : files->second) {
+    if (const Record* record = find(*file)) return record;
+  }
+  return nullptr;
 }
 
 const ResolverAST* function_named(const ParsedAstFile& file, std::string_view name) {
@@ -230,47 +235,58 @@ tolva::Result<SharedParsedAstFile> AstProjectIndex::get_parsed_ast_file(std::str
   return inner_->analyse(path, notice);
 }
 
+namespace {
+
+// A project-wide lookup: from the tables of a fully analysed index, else by
+// walking the list. `find` answers for one file.
+template <class Record, class Find>
+std::optional<Record> project_lookup(AstProjectIndex::Inner& inner, const std::vector<std::string>& files,
+                                     std::string_view module, const BeforeBlocking& before_blocking, Find&& find) {
+  if (const LookupTables* tables = inner.lookup_tables()) return copy_of(from_tables<Record>(*tables, module, find));
+  BlockingNotice notice(&before_blocking);
+  return copy_of(walk<Record>(inner, files, notice, find));
+}
+
+}  // namespace
+
 std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module, std::string_view function_name,
                                                          const BeforeBlocking& before_blocking) const {
-  if (const LookupTables* tables = inner_->lookup_tables()) {
-    return copy_of(in_table(tables->functions, module, function_name));
-  }
-  BlockingNotice notice(&before_blocking);
-  return copy_of(walk<ResolverAST>(*inner_, *files_, notice, [&](const ParsedAstFile& file) -> const ResolverAST* {
+  return project_lookup<ResolverAST>(*inner_, *files_, module, before_blocking, [&](const ParsedAstFile& file) {
+    const ResolverAST* found = nullptr;
     for (const ResolverAST& function : file.functions) {
-      if (function.module == module && function.resolver_name == function_name) return &function;
+      if (function.module == module && function.resolver_name == function_name) {
+        found = &function;
+        break;
+      }
     }
-    return nullptr;
-  }));
+    return found;
+  });
 }
 
 std::optional<ResolverAST> AstProjectIndex::resolver_ast(std::string_view module, std::string_view resolver_name,
                                                          const BeforeBlocking& before_blocking) const {
-  if (const LookupTables* tables = inner_->lookup_tables()) {
-    return copy_of(in_table(tables->resolvers, module, resolver_name));
-  }
-  BlockingNotice notice(&before_blocking);
-  return copy_of(walk<ResolverAST>(*inner_, *files_, notice, [&](const ParsedAstFile& file) -> const ResolverAST* {
+  return project_lookup<ResolverAST>(*inner_, *files_, module, before_blocking, [&](const ParsedAstFile& file) {
+    const ResolverAST* found = nullptr;
     for (std::size_t i = 0; i < file.resolvers.size(); ++i) {
       const ResolverAST& resolver = file.resolver(i);
-      if (resolver.module == module && resolver.resolver_name == resolver_name) return &resolver;
+      if (resolver.module == module && resolver.resolver_name == resolver_name) {
+        found = &resolver;
+        break;
+      }
     }
-    return nullptr;
-  }));
+    return found;
+  });
 }
 
 std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(std::string_view module,
                                                                   std::string_view class_name,
                                                                   const BeforeBlocking& before_blocking) const {
-  if (const LookupTables* tables = inner_->lookup_tables()) {
-    return copy_of(in_table(tables->feature_classes, module, class_name));
-  }
-  BlockingNotice notice(&before_blocking);
-  return copy_of(
-      walk<FeatureClassAST>(*inner_, *files_, notice, [&](const ParsedAstFile& file) -> const FeatureClassAST* {
-        const FeatureClassAST* found = feature_class_named(file, class_name);
-        return found != nullptr && found->module == module ? found : nullptr;
-      }));
+  // A file answers with its first class of that name, kept only when that
+  // class's module is the one asked for.
+  return project_lookup<FeatureClassAST>(*inner_, *files_, module, before_blocking, [&](const ParsedAstFile& file) {
+    const FeatureClassAST* found = feature_class_named(file, class_name);
+    return found != nullptr && found->module == module ? found : nullptr;
+  });
 }
 
 std::optional<ResolverAST> AstProjectIndex::function_ast_in_file(std::string_view file_path,
