@@ -114,12 +114,13 @@ class OnceCache {
       if (map_poisoned_) return tolva::Error{std::string(texts_.map_poisoned)};
       if (const auto found = map_.find(key); found != map_.end()) return found->second.get();
     }
+    // Made before the write lock is taken; dropped when another request
+    // inserted the key meanwhile.
+    auto made = std::make_unique<Entry>(std::move(tag));
     std::unique_lock write(map_mutex_);
     if (map_poisoned_) return tolva::Error{std::string(texts_.map_poisoned)};
     try {
-      auto [slot, inserted] = map_.try_emplace(std::string(key));
-      if (inserted) slot->second = std::make_unique<Entry>(std::move(tag));
-      return slot->second.get();
+      return map_.try_emplace(std::string(key), std::move(made)).first->second.get();
     } catch (...) {
       map_poisoned_ = true;
       throw;

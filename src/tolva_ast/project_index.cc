@@ -14,13 +14,8 @@
 
 namespace tolva_ast {
 
-// Locks, in the order one request takes them for one file (once_cache.h
-// holds the full statement):
-//   1. `entries`' map lock, released before 2;
-//   2. the file's analysis entry mutex, held through the parse request and
-//      the analysis;
-//   3. and 4. the parse cache's map lock and the file's parse entry mutex,
-//      inside `parser_cache.get_parsed_file`.
+// The analysis entries and the parse cache's entries are OnceCaches: their
+// locks and the order a request takes them in are stated in once_cache.h.
 // `slots` and `parser_cache` are fixed at construction and read without
 // locks; `started`, `unanalysed` and `tables` are atomics.
 
