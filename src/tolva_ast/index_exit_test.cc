@@ -8,7 +8,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "tolva_ast/test_files.h"
 
@@ -17,29 +20,35 @@ namespace {
 
 struct ProgramRun {
   int status = -1;
+  std::string stdout_text;
   std::string stderr_text;
 };
 
-ProgramRun run_program(const std::string& program, const std::string& directory, const std::string& delay) {
-  int pipe_fds[2];
-  if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return {};
+// Runs the program with `arguments`; its stdout and stderr go to files of
+// the scratch directory, read back once it has ended.
+ProgramRun run_program(const testing_support::ScratchDirectory& dir, std::vector<std::string> arguments) {
+  const std::string out_path = dir.path() + "/.stdout";
+  const std::string err_path = dir.path() + "/.stderr";
+  arguments.insert(arguments.begin(), TOLVA_INDEX_EXIT_PROGRAM);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  ProgramRun run;
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::dup2(pipe_fds[1], STDERR_FILENO);
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    if (null_fd >= 0) ::dup2(null_fd, STDOUT_FILENO);
-    char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(directory.c_str()),
-                          const_cast<char*>(delay.c_str()), nullptr};
-    ::execv(program.c_str(), argv);
+    const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || ::dup2(out, STDOUT_FILENO) < 0 || ::dup2(err, STDERR_FILENO) < 0) ::_exit(126);
+    ::execv(argv[0], argv.data());
     ::_exit(127);
   }
-  ::close(pipe_fds[1]);
-  ProgramRun run;
-  char buffer[4096];
-  ssize_t got;
-  while ((got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0) run.stderr_text.append(buffer, got);
-  ::close(pipe_fds[0]);
-  if (pid > 0) ::waitpid(pid, &run.status, 0);
+  if (pid < 0 || ::waitpid(pid, &run.status, 0) != pid) return run;
+  const auto slurp = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  run.stdout_text = slurp(out_path);
+  run.stderr_text = slurp(err_path);
   return run;
 }
 
@@ -71,11 +80,28 @@ TEST(IndexExit, ReturningFromMainWhileWorkersRunIsClean) {
   // the exit meets the workers at different points of their work.
   for (int run = 0; run < 20; ++run) {
     const std::string delay = std::to_string(run % 2 == 0 ? 0 : run * 5000 / 2);
-    const ProgramRun result = run_program(TOLVA_INDEX_EXIT_PROGRAM, dir.path(), delay);
+    const ProgramRun result = run_program(dir, {dir.path(), delay});
     ASSERT_TRUE(WIFEXITED(result.status)) << "run " << run << ": status " << result.status << "\n" << result.stderr_text;
     EXPECT_EQ(WEXITSTATUS(result.status), 0) << "run " << run;
     EXPECT_EQ(result.stderr_text, "") << "run " << run;
   }
+}
+
+// A refused thread start is the fatal error "failed to spawn thread" with
+// the system's text; the index stays started, so a second call starts
+// nothing and throws nothing.
+TEST(IndexExit, ARefusedThreadStartIsAFatalErrorOnce) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' runtimes cannot work in the limited address space";
+#endif
+  const testing_support::ScratchDirectory dir;
+  for (int i = 0; i < 20; ++i) dir.write("m" + std::to_string(i) + ".py", generated_source(i));
+  const ProgramRun result = run_program(dir, {"--refused-spawn", dir.path()});
+  ASSERT_TRUE(WIFEXITED(result.status)) << result.status << "\n" << result.stderr_text;
+  EXPECT_EQ(WEXITSTATUS(result.status), 0) << result.stderr_text;
+  EXPECT_EQ(result.stdout_text,
+            "call 0: failed to spawn thread: Resource temporarily unavailable (os error 11)\n"
+            "call 1: started\n");
 }
 
 }  // namespace
