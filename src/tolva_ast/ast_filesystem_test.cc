@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +124,108 @@ TEST(StdAstFileSystem, ReadsStrictUtf8Only) {
       EXPECT_EQ(text.error(), "stream did not contain valid UTF-8");
     }
   }
+}
+
+// Differential: which byte strings read as text, against Python's strict
+// UTF-8 decoder (bytes.decode("utf-8")) on the same files. The strings mix
+// ASCII runs (the sixteen-byte fast path) with every kind of lead and
+// continuation byte and with encodings of random code points, some cut
+// short.
+TEST(StdAstFileSystem, AcceptsExactlyWhatPythonDecodesAsUtf8) {
+  constexpr const char* kPython = "/usr/bin/python3";
+  if (::access(kPython, X_OK) != 0) GTEST_SKIP() << kPython << " is not available";
+  std::mt19937 random(20261210);
+  const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  const auto encode = [](char32_t c, std::string& out) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  };
+  const ScratchDirectory dir;
+  std::vector<std::string> paths;
+  std::vector<std::string> contents;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text(static_cast<std::size_t>(pick(0, 40)), 'a');
+    const int pieces = pick(0, 6);
+    for (int k = 0; k < pieces; ++k) {
+      switch (pick(0, 4)) {
+        case 0:  // any byte at all
+          text.push_back(static_cast<char>(pick(0, 255)));
+          break;
+        case 1:  // a lead or continuation byte
+          text.push_back(static_cast<char>(pick(0x80, 0xFF)));
+          break;
+        case 2: {  // a code point, surrogates and values past U+10FFFF included
+          std::string encoded;
+          encode(static_cast<char32_t>(pick(0, 0x13FFFF)), encoded);
+          if (pick(0, 3) == 0) encoded.resize(static_cast<std::size_t>(pick(1, static_cast<int>(encoded.size()))));
+          text += encoded;
+          break;
+        }
+        case 3: {  // an overlong form of a small code point
+          const int c = pick(0, 0x7FF);
+          if (pick(0, 1) == 0) {
+            text.push_back(static_cast<char>(0xE0));
+            text.push_back(static_cast<char>(0x80 | (c >> 6)));
+          } else {
+            text.push_back(static_cast<char>(0xC0 | ((c >> 6) & 1)));
+          }
+          text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+          break;
+        }
+        default:
+          text.append(static_cast<std::size_t>(pick(1, 20)), 'b');
+      }
+    }
+    paths.push_back(dir.write(std::to_string(i) + ".bytes", text));
+    contents.push_back(text);
+  }
+  const std::string script = dir.write("peer.py",
+                                       "import sys\n"
+                                       "for line in sys.stdin:\n"
+                                       "    data = open(line.rstrip('\\n'), 'rb').read()\n"
+                                       "    try:\n"
+                                       "        data.decode('utf-8')\n"
+                                       "        print(1)\n"
+                                       "    except UnicodeDecodeError:\n"
+                                       "        print(0)\n");
+  std::string listing;
+  for (const std::string& path : paths) listing += path + "\n";
+  const std::string listing_path = dir.write("paths.txt", listing);
+  FILE* pipe = ::popen((std::string(kPython) + " " + script + " < " + listing_path).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string answers;
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) answers.append(buffer, got);
+  ASSERT_EQ(::pclose(pipe), 0);
+  ASSERT_EQ(answers.size(), 2 * paths.size());
+
+  const StdAstFileSystem fs({});
+  int valid = 0;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const bool python_decodes = answers[2 * i] == '1';
+    const auto text = fs.read_to_string(paths[i]);
+    valid += python_decodes;
+    EXPECT_EQ(text.has_value(), python_decodes) << "case " << i;
+    if (text.has_value()) {
+      EXPECT_EQ(text.value(), contents[i]);
+    }
+  }
+  EXPECT_GT(valid, 300) << "both outcomes must be well represented";
+  EXPECT_LT(valid, 2700);
 }
 
 TEST(StdAstFileSystem, ReadsAnyPathListedOrNot) {
