@@ -350,5 +350,49 @@ TEST(AstProjectIndex, AWorkerThatMeetsAFatalErrorEndsAndTheOthersGoOn) {
   EXPECT_EQ(index.function_ast("v15", "helper_15")->module, "v15");
 }
 
+// Callers on several threads and the workers on one index at once: every
+// answer is the one a fully analysed index gives, and each path is read once.
+TEST(AstProjectIndex, CallersAndWorkersTogetherGiveTheAnswersOfAFullIndex) {
+  Sources sources;
+  Files list;
+  for (int j = 0; j < 60; ++j) {
+    list.push_back("/w/s" + std::to_string(j % 45) + ".py");  // some paths listed twice
+    sources.try_emplace(list.back(), module_source(std::to_string(j % 7)) + "def only_" + std::to_string(j % 45) +
+                                         "():\n    pass\n");
+  }
+  sources["/w/broken.py"] = "class (:\n";
+  list.push_back("/w/broken.py");
+  const auto reference_fs = fake(sources);
+  const auto reference = AstProjectIndex::with_filesystem("/w", list, reference_fs);
+  for (const std::string& path : list) (void)reference.get_parsed_ast_file(path);
+
+  const auto fs = fake(sources);
+  const auto index = AstProjectIndex::with_filesystem("/w", list, fs);
+  index.nonblocking_start_index();
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> callers;
+  for (int t = 0; t < 6; ++t) {
+    callers.emplace_back([&, t] {
+      for (int round = 0; round < 40; ++round) {
+        const int j = (t * 17 + round * 7) % 45;
+        const std::string module = std::string("s").append(std::to_string(j));
+        const std::string tag = std::to_string((j + round) % 7);
+        bool same = index.function_ast(module, "only_" + std::to_string(j)) ==
+                        reference.function_ast(module, "only_" + std::to_string(j)) &&
+                    index.resolver_ast(module, "resolve_" + tag) == reference.resolver_ast(module, "resolve_" + tag) &&
+                    index.feature_class_ast(module, "Thing" + tag) == reference.feature_class_ast(module, "Thing" + tag);
+        const std::string path = "/w/s" + std::to_string(j) + ".py";
+        same = same && index.function_ast_in_file(path, "helper_" + tag) ==
+                           reference.function_ast_in_file(path, "helper_" + tag);
+        if (!same) ++mismatches;
+      }
+    });
+  }
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  ASSERT_TRUE(eventually([&] { return fs->total_reads() == 46; }));
+  for (const auto& [path, text] : sources) EXPECT_EQ(fs->reads(path), 1) << path;
+}
+
 }  // namespace
 }  // namespace tolva_ast
