@@ -127,15 +127,6 @@ class OnceCache {
     }
   }
 
-  // The outcome stored in the entry of `key`, when there is one; never
-  // blocks on an entry.
-  const Outcome* peek(std::string_view key) const {
-    std::shared_lock read(map_mutex_);
-    if (map_poisoned_) return nullptr;
-    const auto found = map_.find(key);
-    return found == map_.end() ? nullptr : found->second->stored();
-  }
-
   // The outcome for `key`: the stored one, or `compute()`'s, stored. The
   // notice fires before any wait or computation.
   template <class Compute>
@@ -185,7 +176,7 @@ class OnceCache {
   const OnceCacheTexts texts_;
   const bool keep_values_;
 
-  mutable std::shared_mutex map_mutex_;
+  std::shared_mutex map_mutex_;
   bool map_poisoned_ = false;  // guarded by map_mutex_ (set under the exclusive lock)
   // guarded by map_mutex_; entries are added, never removed
   std::unordered_map<std::string, std::unique_ptr<Entry>, KeyHash, std::equal_to<>> map_;

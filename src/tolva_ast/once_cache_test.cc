@@ -148,7 +148,7 @@ TEST(OnceCache, AFatalErrorPoisonsItsEntryOnly) {
     EXPECT_EQ(later.error(), "entry poisoned for bad");
   }
   EXPECT_EQ(computed, 0) << "a poisoned entry is never computed again";
-  EXPECT_EQ(cache.peek("bad"), nullptr);
+  EXPECT_EQ(cache.entry("bad").value()->stored(), nullptr);
   EXPECT_EQ(*cache.get("good", [] { return value(5); }, notice).value(), 5);
 
   // Waiters queued behind the failing computation see the poisoned text.
@@ -186,12 +186,12 @@ TEST(OnceCache, WithoutKeepingValuesOnlyFailuresAreStored) {
   (void)cache.get("a", [&] { return ++computed, value(1); }, notice);
   (void)cache.get("a", [&] { return ++computed, value(1); }, notice);
   EXPECT_EQ(computed, 2);
-  EXPECT_EQ(cache.peek("a"), nullptr);
+  EXPECT_EQ(cache.entry("a").value()->stored(), nullptr);
   (void)cache.get("b", [&] { return ++computed, tolva::Result<std::shared_ptr<const int>>(tolva::Error{"x"}); }, notice);
   (void)cache.get("b", [&] { return ++computed, value(1); }, notice);
   EXPECT_EQ(computed, 3);
-  ASSERT_NE(cache.peek("b"), nullptr);
-  EXPECT_EQ(cache.peek("b")->error(), "x");
+  ASSERT_NE(cache.entry("b").value()->stored(), nullptr);
+  EXPECT_EQ(cache.entry("b").value()->stored()->error(), "x");
 }
 
 TEST(OnceCache, EntriesMadeAheadKeepTheirTagAndAddress) {
