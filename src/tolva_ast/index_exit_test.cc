@@ -62,7 +62,10 @@ std::string generated_source(int i) {
     const std::string n = std::to_string(i) + "_" + std::to_string(k);
     text += "@features(owner=\"team" + n + "\")\nclass User" + n + ":\n";
     text += "    # The user's id.\n    # :owner: someone@example.com\n    id: int\n";
-    text += "    name: str = feature(max_staleness=\"1h\")\n\n";
+    text += "    name: str = feature(max_staleness=\"1h\")\n";
+    // Identifiers that need NFKC normalisation and a named escape, so the
+    // exit also meets the Unicode tables.
+    text += "    caf\u00e9_\ufb01eld: str = \"\\N{LATIN SMALL LETTER E WITH ACUTE}\"\n\n";
     text += "@online\ndef resolve_" + n + "(uid: User" + n + ".id) -> User" + n + ".name:\n";
     text += "    if uid:\n        return str(uid)\n    return \"\"\n\n";
     text += "def helper_" + n + "(a, b=1, *args, **kwargs):\n    return [x for x in args if x]\n\n";
@@ -95,7 +98,7 @@ TEST(IndexExit, ARefusedThreadStartIsAFatalErrorOnce) {
   GTEST_SKIP() << "the sanitizers' runtimes cannot work in the limited address space";
 #endif
   const testing_support::ScratchDirectory dir;
-  for (int i = 0; i < 20; ++i) dir.write("m" + std::to_string(i) + ".py", generated_source(i));
+  for (int i = 0; i < 20; ++i) dir.write(std::to_string(i).append(".py"), generated_source(i));
   const ProgramRun result = run_program(dir, {"--refused-spawn", dir.path()});
   ASSERT_TRUE(WIFEXITED(result.status)) << result.status << "\n" << result.stderr_text;
   EXPECT_EQ(WEXITSTATUS(result.status), 0) << result.stderr_text;
