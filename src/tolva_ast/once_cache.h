@@ -149,16 +149,17 @@ class OnceCache {
     std::unique_lock lock(entry.mutex_);
     if (entry.poisoned_) return {poisoned_entry(key), false};
     if (entry.ready_.load(std::memory_order_relaxed)) return {*entry.outcome_, false};
+    std::optional<Outcome> outcome;
     try {
-      Outcome outcome = std::forward<Compute>(compute)();
-      if (!keep_values_ && outcome.has_value()) return {std::move(outcome), true};
-      entry.outcome_.emplace(std::move(outcome));
-      entry.ready_.store(true, std::memory_order_release);
-      return {*entry.outcome_, true};
+      outcome.emplace(std::forward<Compute>(compute)());
     } catch (...) {
       entry.poisoned_ = true;
       throw;
     }
+    if (!keep_values_ && outcome->has_value()) return {std::move(*outcome), true};
+    entry.outcome_ = std::move(outcome);
+    entry.ready_.store(true, std::memory_order_release);
+    return {*entry.outcome_, true};
   }
 
  private:
