@@ -16,6 +16,12 @@
 // (heap bytes in use by the fully indexed project, and at most while it is
 // built, over the bytes of the source files); the time of BM_WarmLookupFirst
 // and BM_WarmLookupLast.
+//
+// The workers' figures depend on the allocator: by default glibc hands
+// each worker arena's freed memory (a parse tree and token list per file)
+// back to the kernel, and the next file faults it in again, several times
+// the page faults of one thread. Run with
+// GLIBC_TUNABLES=glibc.malloc.trim_threshold=67108864 to see them without.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
