@@ -15,7 +15,7 @@
 // says how many ran); "kept_x_source" and "peak_x_source" of BM_IndexMemory
 // (heap bytes in use by the fully indexed project, and at most while it is
 // built, over the bytes of the source files); the time of BM_WarmLookupFirst
-// and BM_WarmLookupLast.
+// and BM_WarmLookupLast, and of BM_AnalysedFileHit.
 //
 // The workers' figures depend on the allocator: by default glibc hands
 // each worker arena's freed memory (a parse tree and token list per file)
@@ -241,6 +241,18 @@ void BM_WarmLookupFirst(benchmark::State& state) { warm_lookup(state, false); }
 void BM_WarmLookupLast(benchmark::State& state) { warm_lookup(state, true); }
 BENCHMARK(BM_WarmLookupFirst);
 BENCHMARK(BM_WarmLookupLast);
+
+// A request for an analysed file by its path: the map's shared lock, one
+// hash lookup and the entry's stored outcome; from one thread and from
+// eight at once (the shared lock is the only write to shared memory).
+void BM_AnalysedFileHit(benchmark::State& state) {
+  const Project& p = project();
+  if (!have(p, state)) return;
+  const AstProjectIndex& index = indexed();
+  const std::string& path = p.files[p.files.size() / 2];
+  for (auto _ : state) benchmark::DoNotOptimize(index.get_parsed_ast_file(path));
+}
+BENCHMARK(BM_AnalysedFileHit)->Threads(1)->Threads(8)->UseRealTime();
 
 }  // namespace
 
