@@ -6,8 +6,9 @@
 //
 // The files are the .py files below TOLVA_BENCH_INDEX_DIR, the standard
 // library with every class and def decorated so that each one is a record
-// of the analysis (tests/corpus/analysis/decorate.py writes it); without
-// it, those below TOLVA_BENCH_LIBRARY (the plain library, bench_corpus.h).
+// of the analysis (bench/python/decorated_library.py writes it, through
+// tests/corpus/analysis/decorate.py); without it, those below
+// TOLVA_BENCH_LIBRARY (the plain library, bench_corpus.h).
 // Site-packages and __pycache__ are left out; the list is in path order.
 //
 // Figures to read: bytes_per_second and real time of BM_IndexBackground and
