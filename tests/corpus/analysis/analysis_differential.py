@@ -1,0 +1,292 @@
+"""Differential test of project analysis against reference.py.
+
+Usage: analysis_differential.py DUMP PYTHON [--jobs N] [--show N]
+                                [--only TEXT] [--runs plain,decorated,fixtures]
+
+DUMP is tolva-dump (mode analyse), PYTHON a pyenv interpreter. Three runs,
+each comparing every field of every record of every file, DUMP's output
+against reference.py's under PYTHON:
+
+  plain      PYTHON's standard library (site-packages excluded) as it is,
+             the library folder as the project root: functions only, since
+             nothing imports the decorators;
+  decorated  the same files through decorate.py, written to a temporary
+             folder that mirrors their paths: every class a feature class,
+             every def a resolver;
+  fixtures   the files of fixtures/, copied below a temporary root, each
+             also under a folder whose name has a space, one with a
+             non-ASCII name and brackets, and given once more by a relative
+             path (the working directory is the root).
+
+Files the interpreter rejects are skipped (differences.SKIPPED). The first
+--show differences are printed with file, record and field, then a count by
+field. Exit status 0 when all agree, 1 otherwise, 77 (skip) when PYTHON is
+missing.
+"""
+
+import argparse
+import collections
+import concurrent.futures
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REFERENCE = os.path.join(HERE, "reference.py")
+DECORATE = os.path.join(HERE, "decorate.py")
+FIXTURES = os.path.join(HERE, "fixtures")
+SKIP = 77
+BATCH = 40
+
+# Folders the fixtures are also copied into, below the temporary root.
+FIXTURE_FOLDERS = ["with space", "caf\u00e9 [x]"]
+
+
+def library_files(libdir):
+    out = []
+    for folder, dirs, files in os.walk(libdir):
+        dirs[:] = sorted(d for d in dirs if d != "site-packages" and d != "__pycache__")
+        out.extend(os.path.join(folder, f) for f in sorted(files) if f.endswith(".py"))
+    return out
+
+
+def json_lines(text, count, what):
+    lines = [json.loads(line) for line in text.splitlines() if line.strip()]
+    if len(lines) != count:
+        raise RuntimeError(f"{what}: {len(lines)} lines for {count} files")
+    return lines
+
+
+def has_analyse_mode(dump):
+    """Whether DUMP knows the mode at all (it answers one line for one file,
+    even a missing one); an older build prints its usage instead."""
+    completed = subprocess.run([dump, "analyse", "/", "/nonexistent/probe.py"], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    return completed.returncode == 0 and completed.stdout.strip().startswith(b"{")
+
+
+def run_dump(dump, root, files, cwd):
+    completed = subprocess.run([dump, "analyse", root, *files], cwd=cwd, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    if completed.returncode != 0:
+        raise RuntimeError(f"tolva-dump analyse exited with {completed.returncode}: "
+                           f"{completed.stderr.decode('utf-8', 'replace')[-2000:]}")
+    return json_lines(completed.stdout.decode("utf-8"), len(files), "tolva-dump analyse")
+
+
+def run_reference(python, root, files, cwd):
+    completed = subprocess.run([python, "-W", "ignore", REFERENCE, "analyse", root, "-"], cwd=cwd,
+                               input=json.dumps(files).encode("utf-8"), stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE)
+    if completed.returncode != 0:
+        raise RuntimeError(f"reference.py exited with {completed.returncode}: "
+                           f"{completed.stderr.decode('utf-8', 'replace')[-2000:]}")
+    return json_lines(completed.stdout.decode("utf-8"), len(files), "reference.py")
+
+
+# ---------------------------------------------------------------------------
+# Comparison.
+
+class Difference:
+    def __init__(self, path, record, field, ours, theirs):
+        self.path, self.record, self.field, self.ours, self.theirs = path, record, field, ours, theirs
+
+    def kind(self):
+        """The field without indices and keys, for the summary."""
+        out = []
+        for part in self.field.split("."):
+            out.append(part.split("[")[0])
+        return ".".join(out)
+
+
+def record_label(kind, index, record):
+    name = record.get("resolver_name") or record.get("class_name") or "?"
+    location = record.get("resolver_name_location") or record.get("class_name_location")
+    line = f"@{location[0] + 1}" if location else ""
+    return f"{kind}[{index}] {name}{line}"
+
+
+def compare_values(ours, theirs, field, out):
+    if isinstance(theirs, dict) and isinstance(ours, dict):
+        for key in theirs:
+            if key not in ours:
+                out.append((f"{field}[{key!r}]", "(missing)", theirs[key]))
+            else:
+                compare_values(ours[key], theirs[key], f"{field}[{key!r}]", out)
+        for key in ours:
+            if key not in theirs:
+                out.append((f"{field}[{key!r}]", ours[key], "(missing)"))
+        return
+    if isinstance(theirs, list) and isinstance(ours, list) and not is_location(theirs):
+        for i, (a, b) in enumerate(zip(ours, theirs)):
+            compare_values(a, b, f"{field}[{i}]", out)
+        if len(ours) != len(theirs):
+            out.append((f"{field}.length", len(ours), len(theirs)))
+        return
+    if ours != theirs:
+        out.append((field, ours, theirs))
+
+
+def is_location(value):
+    return isinstance(value, list) and len(value) == 4 and all(isinstance(v, int) for v in value)
+
+
+def compare_file(path, ours, theirs):
+    """Differences for one file, or None when the file is not compared."""
+    if "rejected" in theirs:
+        return None
+    out = []
+    if "reference_error" in theirs:
+        out.append(Difference(path, "file", "reference_error", None, theirs["reference_error"]))
+        return out
+    for key in ("path", "module"):
+        if ours.get(key) != theirs.get(key):
+            out.append(Difference(path, "file", key, ours.get(key), theirs.get(key)))
+    if "error" in theirs or "error" in ours:
+        if ours.get("error") != theirs.get("error"):
+            out.append(Difference(path, "file", "error", ours.get("error"), theirs.get("error")))
+        return out
+    if ours.get("uri") != theirs.get("uri"):
+        out.append(Difference(path, "file", "uri", ours.get("uri"), theirs.get("uri")))
+    for kind in ("functions", "resolvers", "feature_classes"):
+        mine, reference = ours.get(kind, []), theirs.get(kind, [])
+        for index, (a, b) in enumerate(zip(mine, reference)):
+            fields = []
+            compare_values(a, b, "", fields)
+            label = record_label(kind, index, b)
+            out.extend(Difference(path, label, field.lstrip("."), x, y) for field, x, y in fields)
+        if len(mine) != len(reference):
+            names = lambda records: [r.get("resolver_name") or r.get("class_name") for r in records]  # noqa: E731
+            out.append(Difference(path, kind, "length", f"{len(mine)} {names(mine)[:8]}",
+                                  f"{len(reference)} {names(reference)[:8]}"))
+    return out
+
+
+def source_line(path, location, cwd):
+    """The source line of a location's start, for the report."""
+    if not is_location(location):
+        return None
+    try:
+        with open(os.path.join(cwd, path), "rb") as file:
+            lines = file.read().decode("utf-8").splitlines()
+        return lines[location[0]].rstrip() if location[0] < len(lines) else None
+    except (OSError, UnicodeDecodeError):
+        return None
+
+
+# ---------------------------------------------------------------------------
+# Runs.
+
+class Run:
+    def __init__(self, name, root, files, cwd):
+        self.name, self.root, self.files, self.cwd = name, root, files, cwd
+
+
+def execute(args, run):
+    batches = [run.files[i:i + BATCH] for i in range(0, len(run.files), BATCH)]
+
+    def one(batch):
+        return batch, run_dump(args.dump, run.root, batch, run.cwd), run_reference(args.python, run.root, batch,
+                                                                                  run.cwd)
+
+    differences, compared, skipped = [], 0, 0
+    with concurrent.futures.ThreadPoolExecutor(max(1, args.jobs)) as pool:
+        for batch, ours, theirs in pool.map(one, batches):
+            for path, a, b in zip(batch, ours, theirs):
+                found = compare_file(path, a, b)
+                if found is None:
+                    skipped += 1
+                    continue
+                compared += 1
+                differences.extend(found)
+    return differences, compared, skipped
+
+
+def report(run, differences, compared, skipped, show):
+    print(f"{run.name}: {compared} files compared, {skipped} skipped (rejected by the interpreter), "
+          f"{len(differences)} differences")
+    for d in differences[:show]:
+        print(f"  {os.path.relpath(d.path, run.root) if d.path.startswith('/') else d.path}: {d.record}: {d.field}")
+        print(f"      ours:      {json.dumps(d.ours, ensure_ascii=False)[:400]}")
+        print(f"      reference: {json.dumps(d.theirs, ensure_ascii=False)[:400]}")
+        line = source_line(d.path, d.theirs, run.cwd) or source_line(d.path, d.ours, run.cwd)
+        if line is not None:
+            print(f"      line:      {line[:200]}")
+    if differences:
+        counts = collections.Counter(d.kind() for d in differences)
+        print("  by field: " + ", ".join(f"{k} {n}" for k, n in counts.most_common(20)))
+
+
+def decorated_run(args, libdir, files, temp):
+    root = os.path.join(temp, "decorated")
+    pairs = [[f, os.path.join(root, os.path.relpath(f, libdir))] for f in files]
+    completed = subprocess.run([args.python, "-W", "ignore", DECORATE], input=json.dumps(pairs).encode("utf-8"),
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if completed.returncode != 0:
+        raise RuntimeError(f"decorate.py exited with {completed.returncode}: "
+                           f"{completed.stderr.decode('utf-8', 'replace')[-2000:]}")
+    results = json_lines(completed.stdout.decode("utf-8"), len(pairs), "decorate.py")
+    written = [target for (_, target), result in zip(pairs, results) if result.get("ok")]
+    left_out = len(pairs) - len(written)
+    print(f"decorated: {len(written)} files decorated, {left_out} left out (not-decorated)")
+    return Run("decorated", root, written, temp)
+
+
+def fixture_run(temp):
+    root = os.path.join(temp, "fixtures")
+    names = sorted(f for f in os.listdir(FIXTURES) if f.endswith(".py"))
+    files = []
+    for folder in [""] + FIXTURE_FOLDERS:
+        target = os.path.join(root, folder) if folder else root
+        os.makedirs(target, exist_ok=True)
+        for name in names:
+            shutil.copyfile(os.path.join(FIXTURES, name), os.path.join(target, name))
+            files.append(os.path.join(target, name))
+    # Relative paths, read against the working directory (the root).
+    files.extend(names)
+    return Run("fixtures", root, files, root)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("dump")
+    parser.add_argument("python")
+    parser.add_argument("--jobs", type=int, default=3)
+    parser.add_argument("--show", type=int, default=30)
+    parser.add_argument("--only", help="compare only library files whose path contains this text")
+    parser.add_argument("--runs", default="fixtures,plain,decorated")
+    args = parser.parse_args()
+    if not os.path.exists(args.python):
+        print(f"SKIP: no interpreter at {args.python}")
+        return SKIP
+    if not has_analyse_mode(args.dump):
+        print(f"SKIP: {args.dump} has no analyse mode")
+        return SKIP
+    runs = args.runs.split(",")
+    libdir = subprocess.run([args.python, "-c", "import sysconfig; print(sysconfig.get_paths()['stdlib'])"],
+                            stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+    files = library_files(libdir)
+    if args.only:
+        files = [f for f in files if args.only in f]
+    failed = False
+    with tempfile.TemporaryDirectory(prefix="analysis-differential-") as temp:
+        plans = []
+        if "fixtures" in runs:
+            plans.append(fixture_run(temp))
+        if "plain" in runs:
+            plans.append(Run("plain", libdir, files, libdir))
+        if "decorated" in runs:
+            plans.append(decorated_run(args, libdir, files, temp))
+        for run in plans:
+            differences, compared, skipped = execute(args, run)
+            report(run, differences, compared, skipped, args.show)
+            failed = failed or bool(differences) or compared == 0
+    print("analysis differential: " + ("FAILED" if failed else "all records agree"))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
