@@ -259,6 +259,7 @@ def main():
     parser.add_argument("--only", help="compare only library files whose path contains this text")
     parser.add_argument("--runs", default="fixtures,plain,decorated")
     args = parser.parse_args()
+    args.dump = os.path.abspath(args.dump)
     if not os.path.exists(args.python):
         print(f"SKIP: no interpreter at {args.python}")
         return SKIP

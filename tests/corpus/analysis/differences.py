@@ -9,6 +9,9 @@ NORMALISATIONS: where the interpreter's tree says the same thing in another
 shape, the reference turns it into this system's shape before anything is
 compared.
 
+BEHAVIOURS: where the system departs on purpose from the plain rule; the
+reference follows the system's rule, written from its own definition.
+
 SKIPPED: files that are not compared at all.
 """
 
@@ -61,6 +64,19 @@ NORMALISATIONS = {
     "comment-ends": (
         "A comment covers its text up to the line break, the break excluded; the end is found in the bytes "
         "(the first \\r or \\n after the `#`), the start from the interpreter's COMMENT token."
+    ),
+}
+
+# Where the system's behaviour departs on purpose from the plain rule, and the
+# reference follows the system's rule, written here from the URI grammar.
+BEHAVIOURS = {
+    "percent-encoded-uris": (
+        "A file's URI escapes every byte that cannot stand in a URI path (RFC 3986 pchar and \"/\"): "
+        "non-ASCII characters, brackets, \"%\", \"?\", \"#\", controls and the like, as %XX in upper-case "
+        "hexadecimal, spaces as %20. With spaces alone escaped, the URI of a file below a folder named "
+        "with non-ASCII letters or brackets is refused, and such a file would silently yield no records "
+        "at all. \"\\\" is still read as \"/\" first. The strict rule stays in reference.py "
+        "(strict_file_uri) with its own checks in reference_test.py."
     ),
 }
 

@@ -65,6 +65,15 @@ def split_white_space(text):
     return [piece for piece in WHITE_SPACE_RUN.split(text) if piece]
 
 
+def text_lines(text):
+    """Lines split at "\n", a "\r" before it removed, no empty line after a
+    final "\n" (nor any line for the empty text)."""
+    lines = text.split("\n")
+    if lines[-1] == "":
+        lines.pop()
+    return [line[:-1] if line.endswith("\r") else line for line in lines]
+
+
 def decoded(value):
     """A str constant as this system's UTF-8 text holds it: lone surrogates
     cannot be held and read as U+FFFD."""
@@ -140,8 +149,10 @@ def module_name_for_path(path, root):
 
 
 # ---------------------------------------------------------------------------
-# File URIs: "file://" and the path, spaces as %20, checked against the URI
-# grammar (RFC 3986); a text the grammar refuses gives no location.
+# File URIs: "file://" and the absolute path ("\\" read as "/"). The strict
+# form escapes spaces only and is checked against the URI grammar (RFC 3986),
+# a text the grammar refuses giving no location; the form in use escapes what
+# the grammar cannot hold (differences "percent-encoded-uris").
 
 URI_UNRESERVED = set("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~")
 URI_PCHAR = URI_UNRESERVED | set("!$&'()*+,;=:@")
@@ -163,21 +174,30 @@ def uri_part_valid(text, allowed):
     return True
 
 
-def file_uri(path):
-    if not path.startswith("/"):
-        try:
-            path = os.path.realpath(path, strict=True)
-        except (OSError, ValueError):
-            return None
+def absolute_path(path):
+    """A path that begins with "/" as it is; any other resolved to its
+    canonical absolute form (the file must exist), or None."""
+    if path.startswith("/"):
+        return path
+    try:
+        return os.path.realpath(path, strict=True)
+    except (OSError, ValueError):
+        return None
+
+
+def strict_file_uri(path):
+    """The URI text with only spaces escaped, or None when the URI grammar
+    refuses it."""
+    path = absolute_path(path)
+    if path is None:
+        return None
     text = path.replace("\\", "/")
     if not text.startswith("/"):
         text = "/" + text
     text = text.replace(" ", "%20")
-    uri = "file://" + text
     # After "file://" the authority is empty (the text goes on with "/"),
     # then the path, an optional "?" query and an optional "#" fragment.
-    rest = text
-    fragment = None
+    rest, fragment = text, None
     if "#" in rest:
         rest, fragment = rest.split("#", 1)
     query = None
@@ -189,7 +209,25 @@ def file_uri(path):
         return None
     if fragment is not None and not uri_part_valid(fragment, URI_PCHAR | {"/", "?"}):
         return None
-    return uri
+    return "file://" + text
+
+
+def encoded_file_uri(path):
+    """The URI text with every byte that cannot stand in a URI path
+    percent-encoded (differences "percent-encoded-uris"); None only when a
+    relative path cannot be resolved."""
+    path = absolute_path(path)
+    if path is None:
+        return None
+    text = path.replace("\\", "/")
+    if not text.startswith("/"):
+        text = "/" + text
+    allowed = {ord(c) for c in URI_PCHAR | {"/"}}
+    encoded = "".join(chr(b) if b in allowed else f"%{b:02X}" for b in text.encode("utf-8", "surrogateescape"))
+    return "file://" + encoded
+
+
+file_uri = encoded_file_uri
 
 
 # ---------------------------------------------------------------------------
@@ -610,8 +648,7 @@ class FileAnalysis:
         owner = None
         tags = []
         description_lines = []
-        for line in comment.split("\n") if comment else []:
-            line = line[:-1] if line.endswith("\r") else line
+        for line in text_lines(comment):
             t = trim(line)
             if len(t.encode("utf-8")) >= 7 and t.startswith(":owner:"):
                 owner = trim(t[7:])

@@ -84,7 +84,16 @@ def pure_functions(check):
         ("/p/a?q/b.py", "file:///p/a?q/b.py"), ("/p/a#f#g.py", None), ("/p/a#f?g.py", "file:///p/a#f?g.py"),
         ("/p/a:b@c!$&'()*+,;=~-_.py", "file:///p/a:b@c!$&'()*+,;=~-_.py"),
     ]:
-        check.equal(f"file_uri({path!r})", r.file_uri(path), expected)
+        check.equal(f"strict_file_uri({path!r})", r.strict_file_uri(path), expected)
+    for path, expected in [
+        ("/home/u/my proj/a.py", "file:///home/u/my%20proj/a.py"),
+        ("/p/caf\u00e9 [x]/a%41?#.py", "file:///p/caf%C3%A9%20%5Bx%5D/a%2541%3F%23.py"),
+        ("/p/a\\b.py", "file:///p/a/b.py"),
+        ("/p/a:b@c!$&'()*+,;=~-_.py", "file:///p/a:b@c!$&'()*+,;=~-_.py"),
+        ("/p/\x01\x7f|^`{}<>\"", "file:///p/%01%7F%7C%5E%60%7B%7D%3C%3E%22"),
+    ]:
+        check.equal(f"encoded_file_uri({path!r})", r.encoded_file_uri(path), expected)
+    check.equal("missing relative path", r.encoded_file_uri("no/such/file.py"), None)
 
     for name, expected in [
         ("FeatureClass", "feature_class"), ("XMLParser", "xml_parser"), ("getXML", "get_xml"),
@@ -119,7 +128,8 @@ def feature_fixture(check):
                 find(name, '@features(name="fraud"', '"risk"'))
     fields = account["fields"]
     check.equal("field names", sorted(fields), sorted(
-        ["amount", "balance", "helper", "count", "tagged", "described", "empty_owner", "mixed", "twice"]))
+        ["amount", "balance", "helper", "count", "tagged", "described", "empty_owner", "mixed", "trailing",
+         "twice"]))
     amount = fields["amount"]
     check.equal("three comments", [amount[k] for k in ("comment", "description", "owner", "tags")], [
         "Amount in cents.\n:owner: ops-team\n:tags: pii, billing", "Amount in cents.", "ops-team",
@@ -135,6 +145,8 @@ def feature_fixture(check):
     check.equal("tags only", (fields["tagged"]["description"], fields["tagged"]["tags"]),
                 (None, ["only", "tags", "here"]))
     check.equal("description after a lone hash", fields["described"]["description"], "\ntext after a lone hash")
+    check.equal("lone hash last", (fields["trailing"]["comment"], fields["trailing"]["description"]),
+                ("a lone hash last\n", "a lone hash last"))
     check.equal("empty owner", (fields["empty_owner"]["owner"], fields["empty_owner"]["description"]), ("", None))
     check.equal("owner in other case", (fields["mixed"]["owner"], fields["mixed"]["description"],
                                         fields["mixed"]["tags"]), (None, ":Owner: not an owner line", ["a", "b"]))
@@ -146,7 +158,7 @@ def feature_fixture(check):
                  find(name, "twice = other", "other(b=2, **extra)"), ["b"]))
     check.equal("annotations list", [(a["field_name"], sorted(a["kwarg_names"])) for a in account["annotations"]], [
         ("amount", ["max_staleness", "version"]), ("balance", []), ("tagged", []), ("described", []),
-        ("empty_owner", []), ("mixed", []), ("twice", ["a"])])
+        ("empty_owner", []), ("mixed", []), ("trailing", []), ("twice", ["a"])])
     check.equal("source starts at the decorator", account["source"].split("\n")[:2],
                 ['@features(name="fraud", owner="risk")', "class UserAccount:"])
     check.equal("source ends after the last statement's line", account["source"].endswith("return inside\n"), True)
