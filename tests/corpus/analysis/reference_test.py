@@ -276,10 +276,41 @@ def small_fixtures(check):
     check.equal("one-line class source", one["source"], '@features(name="x")\nclass OneLine: a: int = 1; b = 2\n')
 
 
+def edge_fixture(check):
+    name = "edge_cases.py"
+    result = analyse(name)
+    classes = by_name(result["feature_classes"], "class_name")
+    check.equal("comment between decorator and class", classes["Between"]["fields"]["x"]["comment"],
+                "between the decorator and the class")
+    base = classes["Base"]
+    check.equal("decoded namespace", base["namespace"], "multi\tline")
+    field = base["fields"]["field"]
+    check.equal("normalised field name, written width", field["field_name_location"], [20, 4, 20, 8])
+    check.equal("owner replaced, tags gathered", (field["description"], field["owner"], field["tags"]),
+                ("two hashes", "second", ["a", "b", "c", "d"]))
+    check.equal("comment closing a method", base["fields"]["after_method"]["comment"],
+                "the end of a method, directly above a field")
+    check.equal("form feeds", base["fields"]["fed"]["comment"], "after a form feed line\nform feed before the hash")
+    check.equal("nested classes are not fields", sorted(base["fields"]), ["after_method", "fed", "field", "last"])
+    check.equal("source ends with the trailing comment",
+                base["source"].endswith("    last = (\n        1)   # trailing comment is part of the source\n"), True)
+    check.equal("bytes name", classes["InIf"]["namespace"], "in_if")
+    check.equal("common indentation by character", classes["Mixed"]["source"],
+                '@features(name=r"\\d+")\nclass Mixed:\n    a: int\n  # a comment indented less\n    b = """\n'
+                ' text in a string\n"""\n')
+    functions = by_name(result["functions"], "resolver_name")
+    check.equal("call of a call", functions["call_of_call"]["decorator_location"], None)
+    check.equal("parenthesized name", functions["parenthesized"]["decorator_location"],
+                find(name, "@(online)", "online"))
+    check.equal("later key replaces", functions["dup_keys"]["kwarg_dict_key_names"],
+                {"t": {"\\n": find(name, "@stream", 'r"\\n"'), "k": find(name, "@stream", '"k"', 1)}})
+    check.equal("not resolvers", [f["resolver_name"] for f in result["resolvers"]], ["parenthesized", "dup_keys"])
+
+
 def inner_main():
     sys.path.insert(0, HERE)
     check = Checks()
-    for group in (pure_functions, feature_fixture, function_fixture, small_fixtures):
+    for group in (pure_functions, feature_fixture, function_fixture, small_fixtures, edge_fixture):
         try:
             group(check)
         except Exception as error:  # noqa: BLE001 - a broken group is one failure
