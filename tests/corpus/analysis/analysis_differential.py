@@ -16,7 +16,8 @@ against reference.py's under PYTHON:
   fixtures   the files of fixtures/, copied below a temporary root, each
              also under a folder whose name has a space, one with a
              non-ASCII name and brackets, and given once more by a relative
-             path (the working directory is the root).
+             path (the working directory is the root); then paths with ".",
+             ".." and doubled slashes, and files that cannot be read.
 
 Files the interpreter rejects are skipped (differences.SKIPPED). The first
 --show differences are printed with file, record and field, then a count by
@@ -247,6 +248,18 @@ def fixture_run(temp):
             files.append(os.path.join(target, name))
     # Relative paths, read against the working directory (the root).
     files.extend(names)
+    # Paths that the module names treat specially, and files that cannot be
+    # read: a missing one, a folder, one that is not UTF-8.
+    files.extend([
+        os.path.join(root, ".", FIXTURE_FOLDERS[0], "..", names[0]),
+        root + "//" + FIXTURE_FOLDERS[0] + "//" + names[0],
+        "./" + names[0],
+        os.path.join(FIXTURE_FOLDERS[0], "..", FIXTURE_FOLDERS[0], names[0]),
+    ])
+    os.makedirs(os.path.join(root, "folder.py"))
+    with open(os.path.join(root, "latin1.py"), "wb") as file:
+        file.write(b"x = '\xe9'\n")
+    files.extend(["missing.py", os.path.join(root, "folder.py"), "latin1.py"])
     return Run("fixtures", root, files, root)
 
 
