@@ -14,7 +14,10 @@ The transform, on the text as read (UTF-8, byte order mark kept):
     decorator line, with keyword arguments (dict displays for defs), above its
     first decorator or its keyword, indented as that line is. The variants
     rotate, so names, calls, string and non-string namespaces, dict keys of
-    several kinds, aliases and both decorator modules all occur.
+    several kinds, aliases and both decorator modules all occur;
+  - the fields of class bodies that begin a line get comment blocks above
+    them (descriptions, owner and tags lines, lone hashes, in turn), which
+    join the comments already there.
 Nothing else changes: lines are only inserted, each with the file's line
 break. The result must compile under the interpreter that ran the transform;
 a file that does not is skipped with the reason.
@@ -45,6 +48,15 @@ CLASS_DECORATORS = [
     '@tolva_features(name="", \u00e9t\u00e9=1, \ufb01eld=2)',
 ]
 
+# Comment blocks put above the fields of class bodies, in turn.
+FIELD_COMMENTS = [
+    ["# Field {k}.", "# :owner: team-{k}", "# :tags: t{k}, shared"],
+    ["#", "# after a lone hash {k}"],
+    ["# :tags: only,{k}"],
+    [],
+    ["# caf\u00e9 \u2014 {k}", "#   :owner:   ", "# :Owner: not the marker"],
+]
+
 FUNCTION_DECORATORS = [
     '@online(owner="team", tags={{"a": 1, "b": [2], 3: 3, **{{}}}}, n=2)',
     "@tolva_offline",
@@ -57,6 +69,29 @@ FUNCTION_DECORATORS = [
 def line_start(data, offset):
     index = max(data.rfind(b"\n", 0, offset), data.rfind(b"\r", 0, offset))
     return index + 1
+
+
+def is_field(statement):
+    if isinstance(statement, ast.Assign):
+        return len(statement.targets) == 1 and isinstance(statement.targets[0], ast.Name)
+    return isinstance(statement, ast.AnnAssign) and isinstance(statement.target, ast.Name)
+
+
+def field_comments(source, cls, newline):
+    """Comment blocks above the fields of a class body that begin a line."""
+    data = source.data
+    out = []
+    for number, statement in enumerate(s for s in cls.body if is_field(s)):
+        offset = source.start(statement)
+        start = line_start(data, offset)
+        indent = data[start:offset]
+        if not re.fullmatch(rb"[ \t\f]*", indent):
+            continue
+        block = FIELD_COMMENTS[number % len(FIELD_COMMENTS)]
+        text = "".join(indent.decode("ascii") + line.format(k=number) + newline for line in block)
+        if text:
+            out.append((start, 2, text))
+    return out
 
 
 def decorate(text):
@@ -104,6 +139,8 @@ def decorate(text):
         start = line_start(data, statements.start(statement))
         indent = re.match(rb"[ \t\f]*", data[start:]).group(0).decode("ascii")
         insertions.append((start, 1, indent + template.format(k=k) + newline))
+        if isinstance(statement, ast.ClassDef):
+            insertions.extend(field_comments(source, statement, newline))
 
     out = []
     cursor = 0
