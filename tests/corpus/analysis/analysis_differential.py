@@ -1,9 +1,9 @@
 """Differential test of project analysis against reference.py.
 
-Usage: analysis_differential.py DUMP PYTHON [--jobs N] [--show N]
-                                [--only TEXT] [--runs plain,decorated,fixtures]
+Usage: analysis_differential.py DUMP PYTHON [--jobs N] [--show N] [--only TEXT]
+                                [--runs fixtures,plain,decorated,line-breaks]
 
-DUMP is tolva-dump (mode analyse), PYTHON a pyenv interpreter. Three runs,
+DUMP is tolva-dump (mode analyse), PYTHON a pyenv interpreter. Four runs,
 each comparing every field of every record of every file, DUMP's output
 against reference.py's under PYTHON:
 
@@ -13,6 +13,8 @@ against reference.py's under PYTHON:
   decorated  the same files through decorate.py, written to a temporary
              folder that mirrors their paths: every class a feature class,
              every def a resolver;
+  line-breaks three files in four of the decorated run once more, with CR LF
+             line breaks, lone CRs, or a byte order mark and CR LF;
   fixtures   the files of fixtures/, copied below a temporary root, each
              also under a folder whose name has a space, one with a
              non-ASCII name and brackets, and given once more by a relative
@@ -221,19 +223,29 @@ def report(run, differences, compared, skipped, show):
         print("  by field: " + ", ".join(f"{k} {n}" for k, n in counts.most_common(20)))
 
 
-def decorated_run(args, libdir, files, temp):
-    root = os.path.join(temp, "decorated")
-    pairs = [[f, os.path.join(root, os.path.relpath(f, libdir))] for f in files]
+LINE_BREAK_FORMS = ["crlf", "cr", "bom"]
+
+
+def decorated_run(args, libdir, files, temp, forms=False):
+    """The decorated library; with `forms`, every fourth file is taken in
+    each of the line-break forms of decorate.py."""
+    name = "line breaks" if forms else "decorated"
+    root = os.path.join(temp, name.replace(" ", "-"))
+    if forms:
+        pairs = [[f, os.path.join(root, os.path.relpath(f, libdir)), LINE_BREAK_FORMS[i % 4]]
+                 for i, f in enumerate(files) if i % 4 < len(LINE_BREAK_FORMS)]
+    else:
+        pairs = [[f, os.path.join(root, os.path.relpath(f, libdir))] for f in files]
     completed = subprocess.run([args.python, "-W", "ignore", DECORATE], input=json.dumps(pairs).encode("utf-8"),
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if completed.returncode != 0:
         raise RuntimeError(f"decorate.py exited with {completed.returncode}: "
                            f"{completed.stderr.decode('utf-8', 'replace')[-2000:]}")
     results = json_lines(completed.stdout.decode("utf-8"), len(pairs), "decorate.py")
-    written = [target for (_, target), result in zip(pairs, results) if result.get("ok")]
+    written = [pair[1] for pair, result in zip(pairs, results) if result.get("ok")]
     left_out = len(pairs) - len(written)
-    print(f"decorated: {len(written)} files decorated, {left_out} left out (not-decorated)")
-    return Run("decorated", root, written, temp)
+    print(f"{name}: {len(written)} files decorated, {left_out} left out (not-decorated)")
+    return Run(name, root, written, temp)
 
 
 def fixture_run(temp):
@@ -270,7 +282,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=3)
     parser.add_argument("--show", type=int, default=30)
     parser.add_argument("--only", help="compare only library files whose path contains this text")
-    parser.add_argument("--runs", default="fixtures,plain,decorated")
+    parser.add_argument("--runs", default="fixtures,plain,decorated,line-breaks")
     args = parser.parse_args()
     args.dump = os.path.abspath(args.dump)
     if not os.path.exists(args.python):
@@ -294,6 +306,8 @@ def main():
             plans.append(Run("plain", libdir, files, libdir))
         if "decorated" in runs:
             plans.append(decorated_run(args, libdir, files, temp))
+        if "line-breaks" in runs:
+            plans.append(decorated_run(args, libdir, files, temp, forms=True))
         for run in plans:
             differences, compared, skipped = execute(args, run)
             report(run, differences, compared, skipped, args.show)

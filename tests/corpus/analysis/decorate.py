@@ -1,9 +1,13 @@
 """Makes every definition of a Python file a record of the analysis.
 
-  decorate.py    standard input: a JSON list of [SOURCE, TARGET] paths; writes
-                 each decorated SOURCE to TARGET (folders made) and prints one
-                 JSON line per pair: {"source": S, "ok": true} or
-                 {"source": S, "skipped": REASON}
+  decorate.py    standard input: a JSON list of [SOURCE, TARGET] or [SOURCE,
+                 TARGET, FORM] items; writes each decorated SOURCE to TARGET
+                 (folders made) and prints one JSON line per item:
+                 {"source": S, "ok": true} or {"source": S, "skipped": REASON}
+
+FORM, when given, rewrites the decorated text's bytes afterwards: "crlf"
+(every line feed as CR LF), "cr" (every line feed as a lone CR), "bom" (a
+byte order mark in front, line feeds as CR LF).
 
 The transform, on the text as read (UTF-8, byte order mark kept):
   - the imports that the analysis recognises go in on lines of their own,
@@ -152,15 +156,29 @@ def decorate(text):
     return "".join(out)
 
 
+def rewrite(text, form):
+    text = text.replace("\r\n", "\n")
+    if form == "crlf":
+        return text.replace("\n", "\r\n")
+    if form == "cr":
+        return text.replace("\n", "\r")
+    if form == "bom":
+        return reference.BOM + text.lstrip(reference.BOM).replace("\n", "\r\n")
+    raise ValueError(f"unknown form {form!r}")
+
+
 def main():
     warnings.simplefilter("ignore")
     sys.setrecursionlimit(max(sys.getrecursionlimit(), 20000))
-    for source_path, target_path in json.load(sys.stdin):
+    for item in json.load(sys.stdin):
+        source_path, target_path = item[:2]
         result = {"source": source_path}
         try:
             with open(source_path, "rb") as file:
                 text = file.read().decode("utf-8")
             decorated = decorate(text)
+            if len(item) > 2:
+                decorated = rewrite(decorated, item[2])
             compile(decorated[1:] if decorated.startswith(reference.BOM) else decorated, target_path, "exec",
                     dont_inherit=True)
         except Exception as error:  # noqa: BLE001 - every reason is reported
