@@ -272,6 +272,11 @@ def fixture_run(temp):
     with open(os.path.join(root, "latin1.py"), "wb") as file:
         file.write(b"x = '\xe9'\n")
     files.extend(["missing.py", os.path.join(root, "folder.py"), "latin1.py"])
+    # A relative path through a symbolic link (its URI is the canonical
+    # path) and a file outside the root.
+    os.symlink(FIXTURE_FOLDERS[0], os.path.join(root, "link"))
+    files.extend([os.path.join("link", names[0]), os.path.join(root, "link", names[0]),
+                  os.path.join(FIXTURES, names[0])])
     return Run("fixtures", root, files, root)
 
 

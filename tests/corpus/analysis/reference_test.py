@@ -298,6 +298,9 @@ def edge_fixture(check):
     check.equal("common indentation by character", classes["Mixed"]["source"],
                 '@features(name=r"\\d+")\nclass Mixed:\n    a: int\n  # a comment indented less\n    b = """\n'
                 ' text in a string\n"""\n')
+    check.equal("comments of an inner class reach the outer's fields",
+                (classes["Outer"]["fields"]["b"]["comment"], classes["Inner"]["fields"]["a"]["comment"]),
+                ("the last line of the inner class", None))
     functions = by_name(result["functions"], "resolver_name")
     check.equal("call of a call", functions["call_of_call"]["decorator_location"], None)
     check.equal("parenthesized name", functions["parenthesized"]["decorator_location"],
