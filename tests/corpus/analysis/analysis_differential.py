@@ -17,7 +17,8 @@ against reference.py's under PYTHON:
              line breaks, lone CRs, or a byte order mark and CR LF;
   fixtures   the files of fixtures/, copied below a temporary root, each
              also under a folder whose name has a space, one with a
-             non-ASCII name and brackets, and given once more by a relative
+             non-ASCII name and brackets, one with "%", "?", "#" and braces,
+             and given once more by a relative
              path (the working directory is the root); then paths with ".",
              ".." and doubled slashes, and files that cannot be read.
 
@@ -45,7 +46,7 @@ SKIP = 77
 BATCH = 40
 
 # Folders the fixtures are also copied into, below the temporary root.
-FIXTURE_FOLDERS = ["with space", "caf\u00e9 [x]"]
+FIXTURE_FOLDERS = ["with space", "caf\u00e9 [x]", "odd %41?#{}"]
 
 
 def library_files(libdir):
