@@ -310,10 +310,16 @@ def edge_fixture(check):
     check.equal("not resolvers", [f["resolver_name"] for f in result["resolvers"]], ["parenthesized", "dup_keys"])
 
 
+def import_fixture(check):
+    result = analyse("wrong_imports.py")
+    check.equal("no feature classes from these imports", result["feature_classes"], [])
+    check.equal("only the aliased stream", [f["resolver_name"] for f in result["resolvers"]], ["aliased_stream_is_one"])
+
+
 def inner_main():
     sys.path.insert(0, HERE)
     check = Checks()
-    for group in (pure_functions, feature_fixture, function_fixture, small_fixtures, edge_fixture):
+    for group in (pure_functions, feature_fixture, function_fixture, small_fixtures, edge_fixture, import_fixture):
         try:
             group(check)
         except Exception as error:  # noqa: BLE001 - a broken group is one failure
