@@ -263,6 +263,11 @@ def small_fixtures(check):
     check.equal("decoded dict keys", sorted(r["kwarg_dict_key_names"]["t"]),
                 sorted(["\u00e9", "\u00e9\u00b0", "\ufffd"]))
 
+    eof = analyse("eof_class.py")["feature_classes"][0]
+    check.equal("form feed line stops the common indentation; no line break at the end", eof["source"],
+                "    @features\r\n    class F:\r\n        a: int = 1\r\n\r\n\x0c        b: int = 2\r\n\r\n"
+                "        # last\r\n        c = 3")
+
     compound = analyse("compound.py")
     f = by_name(compound["functions"], "resolver_name")
     check.equal("decorated first statement", f["decorated_first"]["body"][:2], [4, 4])
