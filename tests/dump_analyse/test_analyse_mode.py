@@ -38,7 +38,7 @@ class Account:
     # Balance.
     # :tags: a, b
     balance: int = feature(\u00e9t\u00e9=1, B=2, a=3, b=4)
-    count = "a\tb"
+    count = "a\tb\u0085c"
 
 @online(tags={"z": 1, "\u00e9": 2, "Z": 3})
 def resolve(x, *rest, **kw):
@@ -138,7 +138,8 @@ class AnalyseMode(unittest.TestCase):
         self.assertEqual(balance["comment"], "Balance.\n:tags: a, b")
         # Control characters are \u escapes in the line itself.
         self.assertIn("\\u0009", lines[0])
-        self.assertIn("\t", klass["source"])
+        self.assertIn("\\u0085", lines[0])
+        self.assertIn("a\tb\u0085c", klass["source"])
 
     def test_failures_and_order(self):
         good = self.write("pkg/good.py", b"def f():\n    return 1\n")

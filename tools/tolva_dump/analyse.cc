@@ -20,21 +20,29 @@ namespace {
 
 using namespace tolva_ast;
 
-// A JSON string: quotes and backslashes escaped, control characters as
-// \u00XX, everything else as its UTF-8 bytes.
+// A JSON string: quotes and backslashes escaped, control characters (C0,
+// DEL and C1, general category Cc) as \u00XX, everything else as its UTF-8
+// bytes.
 void append_string(std::string& out, std::string_view text) {
   out.push_back('"');
-  for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte == '"' || byte == '\\') {
-      out.push_back('\\');
-      out.push_back(c);
-    } else if (byte < 0x20 || byte == 0x7F) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    unsigned control = 0x100;  // none
+    if (byte < 0x20 || byte == 0x7F) {
+      control = byte;
+    } else if (byte == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      control = static_cast<unsigned char>(text[++i]);
+    }
+    if (control != 0x100) {
       char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(byte));
+      std::snprintf(buffer, sizeof buffer, "\\u%04x", control);
       out += buffer;
+    } else if (byte == '"' || byte == '\\') {
+      out.push_back('\\');
+      out.push_back(text[i]);
     } else {
-      out.push_back(c);
+      out.push_back(text[i]);
     }
   }
   out.push_back('"');
