@@ -1,7 +1,7 @@
 """Differential test of project analysis against reference.py.
 
 Usage: analysis_differential.py DUMP PYTHON [--jobs N] [--show N] [--only TEXT]
-                                [--runs fixtures,plain,decorated,line-breaks]
+                                [--runs fixtures,plain,decorated,rewritten]
 
 DUMP is tolva-dump (mode analyse), PYTHON a pyenv interpreter. Four runs,
 each comparing every field of every record of every file, DUMP's output
@@ -13,8 +13,9 @@ against reference.py's under PYTHON:
   decorated  the same files through decorate.py, written to a temporary
              folder that mirrors their paths: every class a feature class,
              every def a resolver;
-  line-breaks three files in four of the decorated run once more, with CR LF
-             line breaks, lone CRs, or a byte order mark and CR LF;
+  rewritten  the decorated files once more, each in one form, in turn: CR LF
+             line breaks, lone CRs, a byte order mark and CR LF, or tabs for
+             the indentation;
   fixtures   the files of fixtures/, copied below a temporary root, each
              also under a folder whose name has a space, one with a
              non-ASCII name and brackets, one with "%", "?", "#" and braces,
@@ -224,17 +225,17 @@ def report(run, differences, compared, skipped, show):
         print("  by field: " + ", ".join(f"{k} {n}" for k, n in counts.most_common(20)))
 
 
-LINE_BREAK_FORMS = ["crlf", "cr", "bom"]
+FORMS = ["crlf", "cr", "bom", "tabs"]
 
 
 def decorated_run(args, libdir, files, temp, forms=False):
-    """The decorated library; with `forms`, every fourth file is taken in
-    each of the line-break forms of decorate.py."""
-    name = "line breaks" if forms else "decorated"
+    """The decorated library; with `forms`, each file in one of the forms of
+    decorate.py, in turn."""
+    name = "rewritten" if forms else "decorated"
     root = os.path.join(temp, name.replace(" ", "-"))
     if forms:
-        pairs = [[f, os.path.join(root, os.path.relpath(f, libdir)), LINE_BREAK_FORMS[i % 4]]
-                 for i, f in enumerate(files) if i % 4 < len(LINE_BREAK_FORMS)]
+        pairs = [[f, os.path.join(root, os.path.relpath(f, libdir)), FORMS[i % len(FORMS)]]
+                 for i, f in enumerate(files)]
     else:
         pairs = [[f, os.path.join(root, os.path.relpath(f, libdir))] for f in files]
     completed = subprocess.run([args.python, "-W", "ignore", DECORATE], input=json.dumps(pairs).encode("utf-8"),
@@ -288,7 +289,7 @@ def main():
     parser.add_argument("--jobs", type=int, default=3)
     parser.add_argument("--show", type=int, default=30)
     parser.add_argument("--only", help="compare only library files whose path contains this text")
-    parser.add_argument("--runs", default="fixtures,plain,decorated,line-breaks")
+    parser.add_argument("--runs", default="fixtures,plain,decorated,rewritten")
     args = parser.parse_args()
     args.dump = os.path.abspath(args.dump)
     if not os.path.exists(args.python):
@@ -312,7 +313,7 @@ def main():
             plans.append(Run("plain", libdir, files, libdir))
         if "decorated" in runs:
             plans.append(decorated_run(args, libdir, files, temp))
-        if "line-breaks" in runs:
+        if "rewritten" in runs:
             plans.append(decorated_run(args, libdir, files, temp, forms=True))
         for run in plans:
             differences, compared, skipped = execute(args, run)

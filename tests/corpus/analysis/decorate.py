@@ -7,7 +7,8 @@
 
 FORM, when given, rewrites the decorated text's bytes afterwards: "crlf"
 (every line feed as CR LF), "cr" (every line feed as a lone CR), "bom" (a
-byte order mark in front, line feeds as CR LF).
+byte order mark in front, line feeds as CR LF), "tabs" (each four spaces of
+a line's leading run as a tab).
 
 The transform, on the text as read (UTF-8, byte order mark kept):
   - the imports that the analysis recognises go in on lines of their own,
@@ -164,6 +165,8 @@ def rewrite(text, form):
         return text.replace("\n", "\r")
     if form == "bom":
         return reference.BOM + text.lstrip(reference.BOM).replace("\n", "\r\n")
+    if form == "tabs":
+        return re.sub(r"(?m)^(?: {4})+", lambda m: "\t" * (len(m.group(0)) // 4), text)
     raise ValueError(f"unknown form {form!r}")
 
 
