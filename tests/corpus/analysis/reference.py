@@ -26,6 +26,7 @@ and characters at the end. Nothing here comes from the system under test.
 
 import ast
 import bisect
+import copy
 import io
 import json
 import os
@@ -736,7 +737,7 @@ class FileAnalysis:
         fields = {}
         for field in annotations:
             if field["field_name"] not in fields:
-                fields[field["field_name"]] = json.loads(json.dumps(field))
+                fields[field["field_name"]] = copy.deepcopy(field)
         for statement, target in candidates:
             if not isinstance(statement, ast.Assign):
                 continue
