@@ -21,7 +21,9 @@ against reference.py's under PYTHON:
              non-ASCII name and brackets, one with "%", "?", "#" and braces,
              and given once more by a relative
              path (the working directory is the root); then paths with ".",
-             ".." and doubled slashes, and files that cannot be read.
+             ".." and doubled slashes, files that cannot be read, and
+             generated class bodies (fields, comments, blank lines, nested
+             blocks and methods at random, from a fixed seed).
 
 Files the interpreter rejects are skipped (differences.SKIPPED). The first
 --show differences are printed with file, record and field, then a count by
@@ -34,6 +36,7 @@ import collections
 import concurrent.futures
 import json
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -250,6 +253,63 @@ def decorated_run(args, libdir, files, temp, forms=False):
     return Run(name, root, written, temp)
 
 
+COMMENT_TEXTS = [
+    "Description.", ":owner: team", ":owner:", ":tags: a, b", ":tags:", "  :tags:  x,,y  ", ":Owner: no",
+    "owner: no", "", "caf\u00e9 \u2014 \u00fc", "text\u00a0with\u00a0nbsp", "trailing   ", ":tags:\u3000z\u2003w",
+    "# doubled", ":owner:\tlead", "\u00e9",
+]
+FIELD_NAMES = ["a", "b", "c", "\u00e9t\u00e9", "\ufb01eld"]
+
+
+def generated_source(rng):
+    """A file of feature classes whose bodies mix fields, comments, blank
+    lines, nested blocks and methods at random (always valid Python)."""
+    lines = ["from tolva.features import features, online", ""]
+    base = ""
+    if rng.random() < 0.4:
+        lines.append("def holder(x):")
+        base = rng.choice(["    ", "\t", "  "])
+    for number in range(rng.randint(1, 4)):
+        lines.append(base + "@features" + rng.choice(["", "()", f'(name="n{number}")', "(owner=1, name=f'x')"]))
+        lines.append(base + f"class C{number}:")
+        body = base + rng.choice(["    ", "\t", "  ", "\t  "])
+        unit = rng.choice(["    ", "\t"])
+        statements = 0
+        for _ in range(rng.randint(1, 14)):
+            kind = rng.randrange(9)
+            name = rng.choice(FIELD_NAMES)
+            if kind <= 2:
+                lines.append(body + rng.choice(["", "  ", "\x0c"]) + "#" * rng.randint(1, 2) + rng.choice(COMMENT_TEXTS))
+            elif kind == 3:
+                lines.append(rng.choice(["", body, "   "]))
+            elif kind == 4:
+                value = rng.choice(["", " = 1", " = feature(a=1, b=x)", " = feature(**k)"])
+                lines.append(body + f"{name}: int{value}" + rng.choice(["", "  # trailing"]))
+                statements += 1
+            elif kind == 5:
+                lines.append(body + f"{name} = " + rng.choice(["1", "feature(c=2)", "(1)", "f(x)(y=1)"]))
+                statements += 1
+            elif kind == 6:
+                lines.append(body + "if x:")
+                lines.append(body + unit + f"{name}: int = 0")
+                statements += 1
+            elif kind == 7:
+                lines.append(body + "def m(self):")
+                lines.append(body + unit + "return 1")
+                if rng.random() < 0.5:
+                    lines.append(body + unit + "# " + rng.choice(COMMENT_TEXTS))
+                statements += 1
+            else:
+                lines.append(body + f"{name} = {name}2 = 0")
+                statements += 1
+        if not statements:
+            lines.append(body + "pass")
+    if base:
+        lines.append(base + "return None")
+    newline = rng.choice(["\n", "\r\n"])
+    return newline.join(lines) + rng.choice([newline, ""])
+
+
 def fixture_run(temp):
     root = os.path.join(temp, "fixtures")
     names = sorted(f for f in os.listdir(FIXTURES) if f.endswith(".py"))
@@ -279,6 +339,13 @@ def fixture_run(temp):
     os.symlink(FIXTURE_FOLDERS[0], os.path.join(root, "link"))
     files.extend([os.path.join("link", names[0]), os.path.join(root, "link", names[0]),
                   os.path.join(FIXTURES, names[0])])
+    # Generated class bodies, the same on every run.
+    rng = random.Random(20261210)
+    for number in range(60):
+        path = os.path.join(root, f"generated_{number:02}.py")
+        with open(path, "wb") as file:
+            file.write(generated_source(rng).encode("utf-8"))
+        files.append(path)
     return Run("fixtures", root, files, root)
 
 
