@@ -22,8 +22,10 @@ against reference.py's under PYTHON:
              and given once more by a relative
              path (the working directory is the root); then paths with ".",
              ".." and doubled slashes, files that cannot be read, and
-             generated class bodies (fields, comments, blank lines, nested
-             blocks and methods at random, from a fixed seed).
+             generated files (from a fixed seed): class bodies that mix
+             fields, comments, blank lines, blocks and methods at random, and
+             defs with random parameter lists, headers, decorator calls with
+             dict displays, and bodies.
 
 Files the interpreter rejects are skipped (differences.SKIPPED). The first
 --show differences are printed with file, record and field, then a count by
@@ -261,7 +263,7 @@ COMMENT_TEXTS = [
 FIELD_NAMES = ["a", "b", "c", "\u00e9t\u00e9", "\ufb01eld"]
 
 
-def generated_source(rng):
+def generated_classes(rng):
     """A file of feature classes whose bodies mix fields, comments, blank
     lines, nested blocks and methods at random (always valid Python)."""
     lines = ["from tolva.features import features, online", ""]
@@ -310,6 +312,89 @@ def generated_source(rng):
     return newline.join(lines) + rng.choice([newline, ""])
 
 
+DICT_KEYS = ['"k"', "'k'", 'u"k"', 'r"\\d"', '"a" "b"', 'f"k"', 'b"k"', "1", "k", '"\\u00e9"', '"\\N{BULLET}"',
+             '"""t"""', '"\\ud800"', '("p")']
+VALUES = ["1", "x", "(1)", "[1, 2]", "f(a=1)", "lambda: 0", '"s"', "{}", "(a, b)", "a if b else c", "*x"]
+
+
+def generated_functions(rng):
+    """A file of defs with random parameter lists, headers, decorators and
+    bodies (always valid Python)."""
+    lines = ["from tolva import online, offline as off", "from tolva.features import stream", ""]
+
+    def parameter(name, star=""):
+        gap = rng.choice(["", "", " ", "  # c\n    "]) if star else ""
+        annotation = rng.choice(["", "", ": int", ': "str"', ": (int)", ": list[int]"])
+        return star + gap + name + annotation
+
+    def decorator(indent):
+        callee = rng.choice(["online", "off", "stream", "other", "online.attr"])
+        if rng.random() < 0.3:
+            return indent + "@" + callee
+        keywords = []
+        for k in range(rng.randint(0, 4)):
+            if rng.random() < 0.5:
+                items = []
+                for _ in range(rng.randint(0, 4)):
+                    key = rng.choice(DICT_KEYS)
+                    items.append(f"**{{}}" if key == "1" and rng.random() < 0.3 else f"{key}: {rng.choice(VALUES[:-1])}")
+                value = "{" + ", ".join(items) + "}"
+            else:
+                value = rng.choice(VALUES[:-1])
+            keywords.append(f"kw{k}" + rng.choice(["=", " = ", "=\\\n    "]) + value)
+        if rng.random() < 0.2:
+            keywords.append("**extra")
+        return indent + "@" + callee + "(" + ", ".join(keywords) + ")"
+
+    def function(indent, depth):
+        for _ in range(rng.randint(0, 2)):
+            lines.append(decorator(indent))
+        groups = []
+        names = iter(f"p{i}" for i in range(20))
+        plain = [parameter(next(names)) for _ in range(rng.randint(0, 3))]
+        first_default = rng.randint(0, len(plain))
+        plain = [p + ("=1" if i >= first_default else "") for i, p in enumerate(plain)]
+        if plain and rng.random() < 0.3:
+            plain.append("/")
+        groups += plain
+        if rng.random() < 0.5:
+            groups.append(parameter(next(names), "*"))
+            groups += [parameter(next(names)) for _ in range(rng.randint(0, 2))]
+        if rng.random() < 0.4:
+            groups.append(parameter(next(names), "**"))
+        if groups and groups[-1] == "/" and len(groups) == 1:
+            groups = []
+        head = rng.choice(["def", "async def", "def  "]) + " " + f"f{len(lines)}" + rng.choice(["", "[T]"]) * 0
+        returns = rng.choice(["", "", " -> int", " -> (int)", " -> \\\n    int", "  \\\n    "])
+        lines.append(indent + head + "(" + ", ".join(groups) + ")" + returns + rng.choice([":", " :"]))
+        body = indent + rng.choice(["    ", "\t"])
+        count = 0
+        for _ in range(rng.randint(1, 5)):
+            kind = rng.randrange(6)
+            if kind == 0:
+                lines.append(body + rng.choice(["return", "return 1", "return (\n" + body + "    1)", "return a, b"]))
+            elif kind == 1:
+                lines.append(body + "if x:")
+                lines.append(body + "    return " + rng.choice(VALUES[:-1]))
+            elif kind == 2 and depth < 3:
+                function(body, depth + 1)
+            elif kind == 3:
+                lines.append(body + "x = 1; y = 2")
+            elif kind == 4:
+                lines.append(body + "# a comment")
+                continue
+            else:
+                lines.append(body + "pass")
+            count += 1
+        if not count:
+            lines.append(body + "...")
+
+    for _ in range(rng.randint(1, 5)):
+        function("", 0)
+        lines.append("")
+    return "\n".join(lines) + "\n"
+
+
 def fixture_run(temp):
     root = os.path.join(temp, "fixtures")
     names = sorted(f for f in os.listdir(FIXTURES) if f.endswith(".py"))
@@ -342,10 +427,11 @@ def fixture_run(temp):
     # Generated class bodies, the same on every run.
     rng = random.Random(20261210)
     for number in range(60):
-        path = os.path.join(root, f"generated_{number:02}.py")
-        with open(path, "wb") as file:
-            file.write(generated_source(rng).encode("utf-8"))
-        files.append(path)
+        for kind, generate in (("classes", generated_classes), ("functions", generated_functions)):
+            path = os.path.join(root, f"generated_{kind}_{number:02}.py")
+            with open(path, "wb") as file:
+                file.write(generate(rng).encode("utf-8"))
+            files.append(path)
     return Run("fixtures", root, files, root)
 
 
