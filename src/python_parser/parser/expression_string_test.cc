@@ -19,6 +19,7 @@
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
 
 // The S-expression printer of expression_display_test.cc (its form is
 // described there) and the pre-order list of node ranges.
@@ -394,12 +395,8 @@ TEST(ExpressionString, TruncatedAndCorruptedSourcesNeverBreakAnInvariant) {
 
 // ---- Against CPython ----
 
-// The interpreters whose grammar nests quotes inside f-strings (PEP 701),
-// newest first.
-constexpr const char* kPeerPythons[] = {
-    "/root/.pyenv/versions/3.13.0/bin/python3",
-    "/root/.pyenv/versions/3.12.1/bin/python3",
-};
+// The first version whose grammar nests quotes inside f-strings.
+constexpr std::string_view kNestedQuotesVersion = "3.12";
 
 std::string hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -514,17 +511,12 @@ for line in sys.stdin:
 // Runs kFlattenScript over `inputs` with the first peer interpreter found;
 // nothing when there is none (`skip` says why), no lines when it failed.
 std::optional<std::vector<std::string>> run_flatten_peer(const std::vector<std::string>& inputs, std::string& skip) {
-  const char* python = nullptr;
-  for (const char* candidate : kPeerPythons) {
-    if (access(candidate, X_OK) == 0) {
-      python = candidate;
-      break;
-    }
-  }
-  if (python == nullptr) {
-    skip = "no Python 3.12 or 3.13 under /root/.pyenv/versions";
+  std::vector<test_support::Oracle> oracles = test_support::oracles_from(kNestedQuotesVersion);
+  if (oracles.empty()) {
+    skip = "no oracle interpreter of Python 3.12 or later";
     return std::nullopt;
   }
+  const std::string python = oracles.front().python;
   char dir_template[] = "/tmp/tolva_fstring_peer_XXXXXX";
   const char* dir = mkdtemp(dir_template);
   if (dir == nullptr) {
@@ -538,7 +530,7 @@ std::optional<std::vector<std::string>> run_flatten_peer(const std::vector<std::
     std::ofstream input(input_path);
     for (const std::string& line : inputs) input << line << '\n';
   }
-  const std::string command = std::string(python) + " " + script_path + " < " + input_path;
+  const std::string command = python + " " + script_path + " < " + input_path;
   std::string output;
   int status = -1;
   if (FILE* pipe = popen(command.c_str(), "r")) {

@@ -17,6 +17,7 @@
 #include "python_parser/parser/helpers.h"
 #include "python_parser/parser/parser.h"
 #include "support/fatal_error.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 namespace {
@@ -902,29 +903,7 @@ TEST(Targets, SetExprCtxHandlesWideAndDeepTargets) {
 // Nesting: deep inputs parse, or stop with the one nesting error; loops stay
 // loops. Run on the main thread and on a thread with a 256 KiB stack.
 
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
-  struct Task {
-    const std::function<void()>* body;
-    std::exception_ptr error;
-  } task{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
-  pthread_t thread;
-  auto entry = [](void* argument) -> void* {
-    auto* t = static_cast<Task*>(argument);
-    try {
-      (*t->body)();
-    } catch (...) {
-      t->error = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &task), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
-  if (task.error) std::rethrow_exception(task.error);
-}
+using test_support::run_on_thread;
 
 struct DeepCase {
   std::string source;

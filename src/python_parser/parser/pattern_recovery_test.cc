@@ -8,14 +8,14 @@
 
 #include "python_ast/nodes_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 
 namespace syntax_testing {
 // The S-expressions of pattern_test.cc; offsets counted from `base`.
 std::string sexpr(const python_ast::Expr* expr, std::uint32_t base);
-// Runs `body` on a thread with a stack of `stack_size` bytes.
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body);
+using test_support::run_on_thread;
 }  // namespace syntax_testing
 
 namespace {

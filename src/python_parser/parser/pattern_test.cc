@@ -24,6 +24,8 @@
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
 #include "support/fatal_error.h"
+#include "test_support/threads.h"
+#include "test_support/oracle.h"
 
 // ---------------------------------------------------------------------------
 // Test support shared with with_test.cc (declared there): a compact
@@ -471,31 +473,7 @@ TempDirectory::~TempDirectory() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-// Runs `body` on a new thread with a stack of `stack_size` bytes and
-// rethrows what it threw.
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
-  struct Context {
-    const std::function<void()>* body;
-    std::exception_ptr failure;
-  } context{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
-  pthread_t thread;
-  auto entry = [](void* raw) -> void* {
-    auto* ctx = static_cast<Context*>(raw);
-    try {
-      (*ctx->body)();
-    } catch (...) {
-      ctx->failure = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &context), 0);
-  pthread_attr_destroy(&attributes);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  if (context.failure) std::rethrow_exception(context.failure);
-}
+using test_support::run_on_thread;
 
 std::optional<std::map<std::string, std::string>> cpython_reports(const std::string& interpreter,
                                                                   const std::vector<std::string>& paths) {
@@ -620,15 +598,14 @@ std::string repeat(std::string_view text, std::size_t count) {
   return out;
 }
 
-// Debian's interpreter: the peer of the snippet differentials.
-constexpr std::string_view kSystemPython = "/usr/bin/python3";
-
 // Runs the snippets through CPython and this parser and fails on every
-// difference; skips when the interpreter is missing.
+// difference; the test interpreter (TOLVA_TEST_PYTHON) is the peer, and the
+// test skips without it (fails under CI).
 #define TOLVA_EXPECT_SAME_AS_CPYTHON(sources)                                                                  \
   do {                                                                                                         \
-    auto differences = syntax_testing::snippet_differences_from_cpython(std::string(kSystemPython), sources); \
-    if (!differences) GTEST_SKIP() << kSystemPython << " cannot be run";                                     \
+    TOLVA_TEST_PYTHON_OR_SKIP(peer_python);                                                                    \
+    auto differences = syntax_testing::snippet_differences_from_cpython(*peer_python, sources);                \
+    if (!differences) GTEST_SKIP() << *peer_python << " cannot be run";                                      \
     for (const std::string& difference : *differences) ADD_FAILURE() << difference;                          \
   } while (false)
 
@@ -1121,14 +1098,11 @@ TEST(MatchSpeculation, DecisionTable) {
 
 // The match and parenthesized with statements of one interpreter's standard
 // library against that interpreter's own parser.
-void compare_standard_library(std::string_view version, std::string_view library) {
-  std::string root = "/root/.pyenv/versions/" + std::string(version);
-  std::string interpreter = root + "/bin/python3";
-  std::filesystem::path lib = std::filesystem::path(root) / "lib" / std::string(library);
+void compare_standard_library(std::string_view version) {
+  TOLVA_ORACLE_OR_SKIP(oracle, version);
+  const std::string& interpreter = oracle->python;
+  std::filesystem::path lib = oracle->stdlib;
   std::error_code error;
-  if (!std::filesystem::is_directory(lib, error) || ::access(interpreter.c_str(), X_OK) != 0) {
-    GTEST_SKIP() << "Python " << version << " is not installed under " << root;
-  }
   std::vector<std::string> paths;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(lib, error)) {
     if (entry.path().extension() != ".py" || !entry.is_regular_file()) continue;
@@ -1151,8 +1125,8 @@ void compare_standard_library(std::string_view version, std::string_view library
   for (const std::string& difference : *differences) ADD_FAILURE() << difference.substr(0, 4000);
 }
 
-TEST(MatchAndWithCorpus, Python311) { compare_standard_library("3.11.7", "python3.11"); }
-TEST(MatchAndWithCorpus, Python312) { compare_standard_library("3.12.1", "python3.12"); }
-TEST(MatchAndWithCorpus, Python313) { compare_standard_library("3.13.0", "python3.13"); }
+TEST(MatchAndWithCorpus, Python311) { compare_standard_library("3.11"); }
+TEST(MatchAndWithCorpus, Python312) { compare_standard_library("3.12"); }
+TEST(MatchAndWithCorpus, Python313) { compare_standard_library("3.13"); }
 }  // namespace
 }  // namespace python_parser

@@ -45,7 +45,9 @@ import unicodedata
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.dirname(HERE))
 import differences  # noqa: E402
+import oracles  # noqa: E402
 import reference  # noqa: E402
 
 SKIP = 77
@@ -1055,14 +1057,14 @@ def main():
     parser.add_argument("--details", type=int, default=1, help="failures printed in full per cause")
     args = parser.parse_args()
 
-    if not os.access(args.python, os.X_OK):
-        print(f"SKIP: no interpreter at {args.python}")
-        return SKIP
+    missing = oracles.interpreter_missing(args.python)
+    if missing:
+        return oracles.unavailable(missing)
     if not os.access(args.dump, os.X_OK):
         print(f"error: no dump executable at {args.dump}")
         return 1
     version, libdir = interpreter_info(args.python)
-    newest = args.newest if args.newest and os.access(args.newest, os.X_OK) else None
+    newest = args.newest if args.newest and not oracles.interpreter_missing(args.newest) else None
     newest_version = interpreter_info(newest)[0] if newest else version
     if args.newest and not newest:
         print(f"note: no newest interpreter at {args.newest}; syntax of later versions is not recognised")
