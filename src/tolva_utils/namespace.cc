@@ -13,9 +13,11 @@
 // before a capital is the "." of its match as a whole.
 
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include "tolva_utils/namespace.h"
+#include "support/utf8_pieces.h"
 #include "tolva_utils/text.h"
 
 namespace tolva_utils::namespace_ {
@@ -96,24 +98,59 @@ std::string split_before_capitals(const std::string& in) {
   return out;
 }
 
-// Step 4: the full Unicode lowercase mapping; ASCII needs no table.
-std::string lowercase(std::string text) {
+// The one context-dependent rule of the root locale's lowercasing is the
+// final sigma: U+03A3 becomes U+03C2 after a cased letter (case-ignorable
+// characters between them skipped) when no cased letter follows in the same
+// way. A cut between two characters that are neither case-ignorable nor a
+// capital sigma leaves every sigma's context on its own side.
+bool is_lowercase_cut(std::string_view text, std::size_t offset) {
+  const auto independent = [](char32_t c) {
+    return c != U'\u03A3' && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CASE_IGNORABLE) == 0;
+  };
+  std::size_t before = offset - 1;
+  while (before > 0 && (static_cast<unsigned char>(text[before]) & 0xC0) == 0x80) --before;
+  return independent(text::decode_utf8(text, before).code_point) && independent(text::decode_utf8(text, offset).code_point);
+}
+
+void lowercase_ascii(std::string& text) {
+  for (char& c : text) {
+    if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// Step 4: the full Unicode lowercase mapping; ASCII needs no table, and
+// neither does an ASCII piece of a long text.
+std::string lowercase(std::string text, std::size_t piece_bytes) {
   if (text::is_ascii(text)) {
-    for (char& c : text) {
-      if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
-    }
+    lowercase_ascii(text);
     return text;
   }
-  icu::UnicodeString wide = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
-  wide.toLower(icu::Locale::getRoot());
   std::string out;
-  wide.toUTF8String(out);
+  out.reserve(text.size());
+  tolva::for_each_utf8_piece(text, piece_bytes, "to_snake_case", is_lowercase_cut, [&](std::string_view piece) {
+    if (text::is_ascii(piece)) {
+      const std::size_t at = out.size();
+      out.append(piece);
+      for (std::size_t i = at; i < out.size(); ++i) {
+        if (is_upper(out[i])) out[i] = static_cast<char>(out[i] - 'A' + 'a');
+      }
+      return;
+    }
+    icu::UnicodeString wide =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(piece.data(), static_cast<std::int32_t>(piece.size())));
+    wide.toLower(icu::Locale::getRoot());
+    wide.toUTF8String(out);
+  });
   return out;
 }
 
 }  // namespace
 
-std::string to_snake_case(std::string_view name) {
+std::string to_snake_case(std::string_view name) { return detail::to_snake_case(name, tolva::kIcuPieceBytes); }
+
+namespace detail {
+
+std::string to_snake_case(std::string_view name, std::size_t piece_bytes) {
   // Ill-formed UTF-8 (which no Python string holds) is first made valid,
   // each maximal ill-formed subpart becoming U+FFFD, so the scanners see
   // whole scalar values and the result is always valid UTF-8.
@@ -122,8 +159,10 @@ std::string to_snake_case(std::string_view name) {
   bool has_capital = false;
   for (const char c : text) has_capital = has_capital || is_upper(c);
   if (has_capital) text = split_before_capitals(merge_double_underscores(split_capitalised_words(text)));
-  return lowercase(std::move(text));
+  return lowercase(std::move(text), piece_bytes);
 }
+
+}  // namespace detail
 
 std::string build_namespaced_name(std::optional<std::string_view> ns, std::optional<std::string_view> name) {
   std::string out;
