@@ -235,9 +235,8 @@ class Ours:
     # -- parameters
 
     def arg(self, parameter):
-        # NORMALISATION parameters: the range starts at the name.
-        return {"_t": "arg", "_r": [parameter["name"]["range"][0], parameter["range"][1]],
-                "arg": parameter["name"]["id"], "annotation": self.opt(parameter["annotation"])}
+        return {"_t": "arg", "_r": parameter["range"], "arg": parameter["name"]["id"],
+                "annotation": self.opt(parameter["annotation"])}
 
     def arguments(self, p):
         # NORMALISATION parameters
@@ -337,14 +336,9 @@ class Ours:
                 "comparators": self.list(n["comparators"])}
 
     def n_ExprCall(self, n):
+        # NORMALISATION call-arguments (CPython's side: prepare_reference).
         arguments = n["arguments"]
         args = self.list(arguments["args"])
-        # NORMALISATION call-arguments: a sole generator takes the call's
-        # parentheses.
-        if len(arguments["args"]) == 1 and not arguments["keywords"]:
-            only = arguments["args"][0]
-            if only["type"] == "ExprGenerator" and not only["parenthesized"]:
-                args[0]["_r"] = arguments["range"]
         return {"_t": "Call", "_r": n["range"], "func": self.node(n["function"]), "args": args,
                 "keywords": self.list(arguments["keywords"])}
 
@@ -554,9 +548,91 @@ def prepare_reference(node, source, version):
                 node["_r"] = [i, position[1]]
         if kind == "JoinedStr":
             prepare_joined(node, version)
+        if kind in ("FunctionDef", "AsyncFunctionDef", "Lambda"):
+            # NORMALISATION parameters: a variadic parameter starts at its star.
+            for field in ("vararg", "kwarg"):
+                parameter = node["args"][field]
+                if parameter is not None and "_r" in parameter:
+                    parameter["_r"] = [star_before(source, parameter["_r"][0]), parameter["_r"][1]]
+        if kind == "Call" and len(node["args"]) == 1 and not node["keywords"]:
+            # NORMALISATION call-arguments: a sole generator without its own
+            # parentheses gives the call's back.
+            # (Positions stripped by joined-strings-3.11 stay absent.)
+            only = node["args"][0]
+            if only["_t"] == "GeneratorExp" and "_r" in only and "_r" in node["func"] and \
+                    source[only["_r"][0]] == 0x28 and \
+                    only["_r"][0] == node["func"]["_r"][1] + call_gap(source, node["func"]["_r"][1]):
+                only["_r"] = inside_call_parentheses(source, only)
         for value in node.values():
             if isinstance(value, (list, dict)):
                 stack.append(value)
+
+
+LAYOUT_BYTES = b" \t\f\r\n"
+
+
+def skip_layout(source, i, end):
+    """The first offset from `i` (below `end`) that is not blank, a line
+    break, a line continuation or a comment."""
+    while i < end:
+        byte = source[i]
+        if byte in LAYOUT_BYTES:
+            i += 1
+        elif byte == 0x5C and i + 1 < end and source[i + 1] in b"\r\n":
+            i += 1
+        elif byte == 0x23:
+            while i < end and source[i] not in b"\r\n":
+                i += 1
+        else:
+            break
+    return i
+
+
+def call_gap(source, end_of_function):
+    """The layout between a call's function and its "(" (none is usual)."""
+    return skip_layout(source, end_of_function, len(source)) - end_of_function
+
+
+def inside_call_parentheses(source, generator):
+    """The range of a generator that is a call's sole argument, the call's
+    parentheses (which CPython's range takes in) left out: from the first
+    token after "(" to the end of the last token before ")". Between the
+    last clause's end and the ")" stand only layout and closing brackets of
+    parenthesized parts."""
+    start, end = generator["_r"]
+    first = skip_layout(source, start + 1, end)
+    last_clause = generator["generators"][-1]
+    parts = [last_clause["iter"]] + last_clause["ifs"]
+    i = max(part["_r"][1] for part in parts)
+    last = i
+    while i < end - 1:
+        i = skip_layout(source, i, end - 1)
+        if i < end - 1 and source[i] == 0x29:
+            i += 1
+            last = i
+        else:
+            break
+    return [first, last]
+
+
+def star_before(source, name_start):
+    """The offset of the `*` or `**` before a variadic parameter's name; only
+    layout stands between them."""
+    i = name_start - 1
+    while i >= 0:
+        byte = source[i]
+        if byte in LAYOUT_BYTES or (byte == 0x5C and i + 1 < len(source) and source[i + 1] in b"\r\n"):
+            i -= 1
+            continue
+        if byte == 0x2A:
+            return i - 1 if i >= 1 and source[i - 1] == 0x2A else i
+        # A comment between the star and the name: back to its line's start.
+        line_start = max(source.rfind(b"\n", 0, i), source.rfind(b"\r", 0, i)) + 1
+        hash_at = source.find(b"#", line_start, i + 1)
+        if hash_at < 0:
+            break
+        i = hash_at - 1
+    return name_start
 
 
 def prepare_joined(node, version):
@@ -774,8 +850,13 @@ def run(command, stdin=None):
     return completed.returncode, completed.stdout, completed.stderr
 
 
-def start_reference(python, paths):
-    process = subprocess.Popen([python, REFERENCE, "parse"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+def compile_reference(python, paths):
+    """CPython's compile() verdicts by path (reference.py compile)."""
+    return finish_reference(python, start_reference(python, paths, "compile"))
+
+
+def start_reference(python, paths, mode="parse"):
+    process = subprocess.Popen([python, REFERENCE, mode], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
     # A thread feeds and drains it while our side runs.
     result = {}
@@ -876,6 +957,7 @@ def process_batch(settings, jobs):
     records, verdicts, trouble = our_dumps(settings.dump, paths)
     references = finish_reference(settings.python, pending)
     later = []
+    rejected_here = []
     if trouble:
         results.append((jobs[0].label + " (batch)", "failure", "dump exit status", f"DUMP FAILED on the batch of {jobs[0].label}:\n{trouble}"))
     for job in jobs:
@@ -901,14 +983,8 @@ def process_batch(settings, jobs):
         accepted = "tree" in reference
         if accepted:
             if errors:
-                cause = rejection_cause(errors[0][0])
-                listed = next((d for d in differences.REJECTED_HERE if d.matches(source.decode("utf-8", "replace"), errors[0][0])), None)
-                if listed is not None:
-                    results.append((job.label, "lenient", listed.name, None))
-                    continue
-                line = source_line(source, errors[0][1])
-                results.append((job.label, "failure", f"rejected here: {cause}",
-                                f"REJECTED HERE {job.label}: {expected}\n  {line}"))
+                # Judged after the loop, with CPython's compile() verdict.
+                rejected_here.append((job, source, errors, expected))
                 continue
             if not differences.compared_as_utf8(source):
                 results.append((job.label, "skipped", "source-encoding", None))
@@ -930,11 +1006,22 @@ def process_batch(settings, jobs):
             results.append((job.label, "both-reject", None, None))
             continue
         text = source.decode("utf-8", "replace")
-        listed = next((d for d in differences.ACCEPTED_HERE if d.matches(text, message)), None)
+        listed = next((d for d in differences.ACCEPTED_HERE if d.matches(text, reference, job.label)), None)
         if listed is not None:
             results.append((job.label, "lenient", listed.name, None))
             continue
         later.append((job, record, source, message))
+    compiled = compile_reference(settings.python, [job.path for job, _, _, _ in rejected_here]) if rejected_here else {}
+    for job, source, errors, expected in rejected_here:
+        text = source.decode("utf-8", "replace")
+        verdict = compiled.get(job.path, {})
+        listed = next((d for d in differences.REJECTED_HERE if d.matches(text, verdict, job.label)), None)
+        if listed is not None:
+            results.append((job.label, "lenient", listed.name, None))
+            continue
+        line = source_line(source, errors[0][1])
+        results.append((job.label, "failure", f"rejected here: {rejection_cause(errors[0][0])}",
+                        f"REJECTED HERE {job.label}: {expected}\n  {line}"))
     if later and settings.newest and settings.newest_version > settings.version:
         newer = reference_trees(settings.newest, [job.path for job, _, _, _ in later])
     else:
