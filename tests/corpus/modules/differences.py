@@ -102,11 +102,31 @@ NORMALISATIONS = {
         "end of the token before it."
     ),
     "type-comments": "CPython's type_comment fields (always None without type_comments=True) are dropped.",
+    "raw-line-breaks-in-strings": (
+        "A raw CR LF or lone CR inside a (multi-line) string literal stays in the value here: the string "
+        "decoding keeps the source's own line breaks, where CPython's tokenizer turns each into \\n "
+        "before the literal is read. For a string literal whose source text holds a raw CR, CPython's "
+        "value is read again from that text with every raw CR (not after a backslash) held by a "
+        "placeholder, which is then turned back into the CR."
+    ),
+    "string-prefix-case": (
+        "The dump gives a string's prefix in lower case, so a `U` prefix reads as `u` (and `R`, `B`, `F` "
+        "likewise): the flags keep the kind of prefix, not its spelling. CPython's Constant.kind is 'u' "
+        "for a `u` prefix and None for `U`; where the source text of CPython's string starts with `U`, "
+        "its kind is read as 'u'."
+    ),
     "source-encoding": (
         "This system reads every file as UTF-8 and does not look at coding declarations; a file that is "
         "not valid UTF-8, or that declares another encoding, is parsed here but its tree is not compared "
         "(its texts are read differently by design)."
     ),
+}
+
+# One small text per normalisation that only such texts need (the standard
+# libraries hold none); the harness compares each like a file.
+FIXTURES = {
+    "raw-line-breaks-in-strings": b'x = """a\r\nb\rc"""\ny = (\'\'\'\r\n\'\'\'\n     r"""\\d\r\ne""")\n',
+    "string-prefix-case": b'x = U"v"\ny = u"w" "z"\nz = Rb"\\d" + BR"e"\n',
 }
 
 # Coding declarations other than UTF-8 (PEP 263), on one of the first two lines.

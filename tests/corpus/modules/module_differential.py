@@ -32,6 +32,7 @@ agree, 1 otherwise, 77 (skip) when PYTHON is missing.
 """
 
 import argparse
+import ast
 import collections
 import json
 import multiprocessing
@@ -534,7 +535,13 @@ def prepare_reference(node, source, version):
         if kind == "Constant" and node["value"][0] == "str":
             # NORMALISATION lone-surrogates
             text = bytes.fromhex(node["value"][1]).decode("utf-8", "surrogatepass")
+            if "_r" in node and 0x0D in source[node["_r"][0]:node["_r"][1]]:
+                # NORMALISATION raw-line-breaks-in-strings
+                text = with_raw_line_breaks(source[node["_r"][0]:node["_r"][1]], text)
             node["value"][1] = SURROGATE.sub("\ufffd", text)
+            if node.get("kind") is None and "_r" in node and source[node["_r"][0]:node["_r"][0] + 1] == b"U":
+                # NORMALISATION string-prefix-case
+                node["kind"] = "u"
         position = node.get("_r")
         # NORMALISATION trailing-semicolons
         if position is not None and position[1] > 0 and source[position[1] - 1] == 0x3B:
@@ -566,6 +573,24 @@ def prepare_reference(node, source, version):
         for value in node.values():
             if isinstance(value, (list, dict)):
                 stack.append(value)
+
+
+PLACEHOLDER = "\ue000"
+RAW_CR = re.compile(rb"(?<!\\)\r")
+
+
+def with_raw_line_breaks(literal, value):
+    """NORMALISATION raw-line-breaks-in-strings: the value of the string
+    literal `literal` (source bytes) with its raw CRs kept, read by CPython
+    with each raw CR held by a placeholder; `value` when that cannot be done."""
+    try:
+        text = RAW_CR.sub(PLACEHOLDER.encode(), literal).decode("utf-8")
+        if PLACEHOLDER in literal.decode("utf-8"):
+            return value
+        kept = ast.literal_eval("(" + text + ")")
+    except (ValueError, SyntaxError, UnicodeDecodeError, MemoryError, RecursionError):
+        return value
+    return kept.replace(PLACEHOLDER, "\r") if isinstance(kept, str) else value
 
 
 LAYOUT_BYTES = b" \t\f\r\n"
@@ -1171,6 +1196,11 @@ def main():
                 with open(path, "wb") as file:
                     file.write(text.encode("utf-8", "surrogatepass"))
                 jobs.append(Job(path, f"{origin} (snippet {i})"))
+            for name, text in differences.FIXTURES.items():
+                path = os.path.join(scratch, f"fixture_{name}.py")
+                with open(path, "wb") as file:
+                    file.write(text)
+                jobs.append(Job(path, f"fixture: {name}"))
             for i, (label, text) in enumerate(nested_texts()):
                 path = os.path.join(scratch, f"generated_{i:05d}.py")
                 with open(path, "wb") as file:
