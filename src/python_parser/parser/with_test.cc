@@ -11,20 +11,12 @@
 #include "python_parser/lexer.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
+#include "python_parser/parser/syntax_printer_test_support.h"
 #include "test_support/threads.h"
 #include "test_support/oracle.h"
 
 namespace python_parser {
 
-namespace syntax_testing {
-// From pattern_test.cc: the S-expression of an expression (offsets counted
-// from `base`), and the differences between this parser and CPython's over
-// whole texts (nothing when the interpreter cannot be run).
-std::string sexpr(const python_ast::Expr* expr, std::uint32_t base);
-std::optional<std::vector<std::string>> snippet_differences_from_cpython(const std::string& interpreter,
-                                                                         const std::vector<std::string>& sources);
-using test_support::run_on_thread;
-}  // namespace syntax_testing
 
 namespace {
 
@@ -221,7 +213,7 @@ TEST(WithStatement, DeepParenthesesEndWithOneError) {
       EXPECT_EQ(parse.parsed.errors.front().error.display(), kNestingTooDeepMessage);
     };
     check();
-    syntax_testing::run_on_thread(256 * 1024, check);
+    test_support::run_on_thread(256 * 1024, check);
   }
 }
 
