@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "python_parser/parser/depth_guard.h"
+#include "test_support/text.h"
 #include "test_support/threads.h"
 
 namespace python_parser {
@@ -97,12 +98,7 @@ bool grammar_built() {
 #define TOLVA_REQUIRE_GRAMMAR() \
   if (!grammar_built()) GTEST_SKIP() << "the statement and expression parsers are not built yet"
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 using test_support::run_on_thread;
 

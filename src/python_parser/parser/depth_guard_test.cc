@@ -10,6 +10,7 @@
 
 #include "python_parser/parse.h"
 #include "support/fatal_error.h"
+#include "test_support/text.h"
 #include "test_support/threads.h"
 
 namespace python_parser {
@@ -69,12 +70,7 @@ struct NestedBigFrames {
   }
 };
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 using test_support::run_on_thread;
 

@@ -18,43 +18,17 @@
 #include "python_ast/nodes.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
+#include "python_parser/parser/expression_printer_test_support.h"
 #include "support/fatal_error.h"
 #include "test_support/oracle.h"
 
-// The S-expression printer of expression_display_test.cc (its form is
-// described there) and the pre-order list of node ranges.
-namespace python_parser::expression_testing {
-std::string sexpr(const python_ast::Expr& expr, std::string_view source);
-std::string node_ranges(const python_ast::Expr& expr);
-}  // namespace python_parser::expression_testing
 
 namespace python_parser {
 namespace {
 
-// One expression, parsed in expression mode, with every error of the parse
-// in its display form.
-struct ParsedExpression {
-  Parsed<python_ast::Mod> parsed;
-  const python_ast::Expr* expr = nullptr;
-  std::vector<std::string> errors;
-
-  std::string tree() const { return expression_testing::sexpr(*expr, parsed.tree->source()); }
-  std::string ranges() const { return expression_testing::node_ranges(*expr); }
-  std::string first_error() const { return errors.empty() ? std::string("<none>") : errors.front(); }
-};
-
-ParsedExpression parse_expression_for_test(std::string_view source) {
-  ParsedExpression result{parse_unchecked(source, Mode::Expression), nullptr, {}};
-  result.expr = result.parsed.syntax->cast<python_ast::ModExpression>().body;
-  for (const ParseError& error : result.parsed.errors) result.errors.push_back(error.display());
-  return result;
-}
-
-
-struct TreeCase {
-  std::string_view source;
-  std::string_view tree;
-};
+using expression_testing::parse_expression_for_test;
+using expression_testing::ParsedExpression;
+using expression_testing::TreeCase;
 
 TEST(ExpressionString, PlainAndBytesLiteralsAndTheirConcatenation) {
   const TreeCase cases[] = {

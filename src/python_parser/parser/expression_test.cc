@@ -17,6 +17,7 @@
 #include "python_parser/parser/helpers.h"
 #include "python_parser/parser/parser.h"
 #include "support/fatal_error.h"
+#include "test_support/text.h"
 #include "test_support/threads.h"
 
 namespace python_parser {
@@ -320,12 +321,7 @@ std::vector<ShownError> shown(const std::vector<ParseError>& errors) {
   return out;
 }
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 // The pieces, one after the other (appends: GCC 12 warns falsely about
 // `std::string + std::string` temporaries).

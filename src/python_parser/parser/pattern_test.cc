@@ -24,6 +24,7 @@
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
 #include "support/fatal_error.h"
+#include "test_support/text.h"
 #include "test_support/threads.h"
 #include "python_parser/parser/syntax_printer_test_support.h"
 #include "test_support/oracle.h"
@@ -73,12 +74,7 @@ std::string match_with_case(std::string_view case_line) {
   return "match x:\n    " + std::string(case_line) + "\n        pass\n";
 }
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 // Runs the snippets through CPython and this parser and fails on every
 // difference; the test interpreter (TOLVA_TEST_PYTHON) is the peer, and the

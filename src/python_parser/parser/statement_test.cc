@@ -12,6 +12,7 @@
 #include "python_parser/parse.h"
 #include "python_ast/walk.h"
 #include "python_parser/parser/depth_guard.h"
+#include "test_support/text.h"
 #include "test_support/threads.h"
 
 // The tree tests print a module's statements as compact S-expressions:
@@ -498,12 +499,7 @@ void expect_first_errors(std::span<const FirstErrorCase> cases) {
   }
 }
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 // ---- Statement ends ----
 
