@@ -16,6 +16,7 @@
 #include "python_parser/parser/depth_guard.h"
 #include "python_parser/parser/helpers.h"
 #include "python_parser/parser/parser.h"
+#include "python_parser/parser/shown_error_test_support.h"
 #include "support/fatal_error.h"
 #include "test_support/text.h"
 #include "test_support/threads.h"
@@ -302,24 +303,8 @@ std::string sexpr(const Expr* expr) {
   return out.str();
 }
 
-struct ShownError {
-  std::string text;
-  std::uint32_t start;
-  std::uint32_t end;
-  bool operator==(const ShownError&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const ShownError& error) {
-  return out << '"' << error.text << "\" " << error.start << ".." << error.end;
-}
-
-std::vector<ShownError> shown(const std::vector<ParseError>& errors) {
-  std::vector<ShownError> out;
-  for (const ParseError& error : errors) {
-    out.push_back({error.error.display(), error.range.start().raw, error.range.end().raw});
-  }
-  return out;
-}
+using parser_testing::ShownError;
+using parser_testing::shown;
 
 using test_support::repeat;
 
