@@ -2,7 +2,7 @@
 
 Usage: lexer_differential.py TOLVA_DUMP PYTHON [--jobs N]
 
-PYTHON (a pyenv interpreter) writes the reference tokens of every file of its
+PYTHON (an oracle interpreter) writes the reference tokens of every file of its
 own standard library that it compiles (python_tokens.py says which files are
 taken); tolva-dump lexes the same files, many per process, and the two token
 streams must agree after the mapping below. The lexer must record no error on

@@ -4,7 +4,7 @@ Usage: expr_differential.py EXPR_DUMP PYTHON [--jobs N] [--seed S] [--random N]
                             [--no-corpus] [--show N]
 
 Two sets of expressions, both parsed here in expression mode by EXPR_DUMP
-and by PYTHON (a pyenv interpreter, through expr_reference.py, since its own
+and by PYTHON (an oracle interpreter, through expr_reference.py, since its own
 `ast` is the version compared) with ast.parse(mode="eval"):
 
   1. Corpus: the source segment of every statement-level expression of

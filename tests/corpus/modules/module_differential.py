@@ -4,12 +4,16 @@ Usage: module_differential.py DUMP PYTHON [--newest PYTHON] [--jobs N]
                               [--report FILE] [--only TEXT] [--no-snippets]
 
 DUMP is tolva-dump (modes ast and check);
-PYTHON a pyenv interpreter, whose own standard library (every .py file,
+PYTHON an oracle interpreter (tests/corpus/oracles.py), whose own standard library (every .py file,
 site-packages excluded) and whose grammar tests' snippets (reference.py
-harvest) are the corpus. Each text is parsed by DUMP and by PYTHON's
+harvest) are the corpus, with generated nesting texts and one fixture per
+normalisation that only such texts need (differences.FIXTURES). Each text
+is parsed by DUMP and by PYTHON's
 ast.parse (reference.py parse, in subprocesses, batch by batch):
 
-  - a text that ast.parse accepts must parse here with no error, and the two
+  - a text that ast.parse accepts must parse here with no error, unless an
+    entry of differences.REJECTED_HERE recognises it (on the text's label or
+    on CPython's compile() verdict, reference.py compile), and the two
     trees must be equal once both are in one shape (differences.py lists the
     normalisations: elif chains, async flags, parameter defaults, constant
     values, decorated definitions starting at "@", positions as byte
@@ -17,7 +21,8 @@ ast.parse (reference.py parse, in subprocesses, batch by batch):
   - a text that ast.parse rejects must be rejected here too, unless an entry
     of differences.ACCEPTED_HERE recognises it; one of them, "later-syntax",
     is recognised by the newest interpreter (--newest) accepting the text
-    with the same tree;
+    with the same tree; every entry is judged on CPython's side (the line
+    and column of its error, its message) and on the text, never on ours;
   - on every text: parse_module's verdict (check mode) agrees with the
     errors of the full parse (ast mode), the first error's text included;
     token ranges lie inside the text and follow each other; error ranges lie
