@@ -38,7 +38,7 @@ std::size_t char_length(char lead) {
 }
 
 // Step 1: "(.)([A-Z][a-z]+)" -> "${1}_${2}".
-std::string split_capitalised_words(const std::string& in) {
+std::string split_capitalised_words(std::string_view in) {
   std::string out;
   out.reserve(in.size() + in.size() / 4);
   std::size_t copied = 0;
@@ -64,7 +64,7 @@ std::string split_capitalised_words(const std::string& in) {
 }
 
 // Step 2: "__([A-Z])" -> "_${1}".
-std::string merge_double_underscores(const std::string& in) {
+std::string merge_double_underscores(std::string_view in) {
   std::string out;
   out.reserve(in.size());
   std::size_t pos = 0;
@@ -81,7 +81,7 @@ std::string merge_double_underscores(const std::string& in) {
 }
 
 // Step 3: "([a-z0-9])([A-Z])" -> "${1}_${2}".
-std::string split_before_capitals(const std::string& in) {
+std::string split_before_capitals(std::string_view in) {
   std::string out;
   out.reserve(in.size() + in.size() / 4);
   std::size_t pos = 0;
@@ -112,28 +112,27 @@ bool is_lowercase_cut(std::string_view text, std::size_t offset) {
   return independent(text::decode_utf8(text, before).code_point) && independent(text::decode_utf8(text, offset).code_point);
 }
 
-void lowercase_ascii(std::string& text) {
-  for (char& c : text) {
-    if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
+// Appends `text` lowercased in ASCII to `out`.
+void append_ascii_lowercase(std::string& out, std::string_view text) {
+  const std::size_t at = out.size();
+  out.append(text);
+  for (std::size_t i = at; i < out.size(); ++i) {
+    if (is_upper(out[i])) out[i] = static_cast<char>(out[i] - 'A' + 'a');
   }
 }
 
 // Step 4: the full Unicode lowercase mapping; ASCII needs no table, and
 // neither does an ASCII piece of a long text.
-std::string lowercase(std::string text, std::size_t piece_bytes) {
-  if (text::is_ascii(text)) {
-    lowercase_ascii(text);
-    return text;
-  }
+std::string lowercase(std::string_view text, std::size_t piece_bytes) {
   std::string out;
   out.reserve(text.size());
+  if (text::is_ascii(text)) {
+    append_ascii_lowercase(out, text);
+    return out;
+  }
   tolva::for_each_utf8_piece(text, piece_bytes, "to_snake_case", is_lowercase_cut, [&](std::string_view piece) {
     if (text::is_ascii(piece)) {
-      const std::size_t at = out.size();
-      out.append(piece);
-      for (std::size_t i = at; i < out.size(); ++i) {
-        if (is_upper(out[i])) out[i] = static_cast<char>(out[i] - 'A' + 'a');
-      }
+      append_ascii_lowercase(out, piece);
       return;
     }
     icu::UnicodeString wide =
@@ -154,12 +153,28 @@ std::string to_snake_case(std::string_view name, std::size_t piece_bytes) {
   // Ill-formed UTF-8 (which no Python string holds) is first made valid,
   // each maximal ill-formed subpart becoming U+FFFD, so the scanners see
   // whole scalar values and the result is always valid UTF-8.
-  std::string text = text::is_valid_utf8(name) ? std::string(name) : text::to_valid_utf8(name);
+  // Each step reads the text of the step before; nothing is copied for a
+  // step that has nothing to do.
+  std::string repaired;
+  if (!text::is_valid_utf8(name)) {
+    repaired = text::to_valid_utf8(name);
+    name = repaired;
+  }
   // The rewrites all need an ASCII capital; without one they change nothing.
   bool has_capital = false;
-  for (const char c : text) has_capital = has_capital || is_upper(c);
-  if (has_capital) text = split_before_capitals(merge_double_underscores(split_capitalised_words(text)));
-  return lowercase(std::move(text), piece_bytes);
+  for (const char c : name) has_capital = has_capital || is_upper(c);
+  std::string rewritten;
+  if (has_capital) {
+    rewritten = split_before_capitals(merge_double_underscores(split_capitalised_words(name)));
+    if (text::is_ascii(rewritten)) {
+      for (char& c : rewritten) {
+        if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
+      }
+      return rewritten;
+    }
+    name = rewritten;
+  }
+  return lowercase(name, piece_bytes);
 }
 
 }  // namespace detail
