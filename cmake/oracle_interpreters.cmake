@@ -9,6 +9,9 @@
 #   TOLVA_STDLIB_3_11       its standard library folder (empty likewise)
 #   TOLVA_TEST_PYTHON       the interpreter that runs the test scripts
 #
+# build/<preset>/oracle-interpreters.env holds the same assignments for what
+# runs outside ctest.
+#
 # An interpreter is found by version, never by patch level: the newest
 # <root>/3.11.*/bin/python3.11 under TOLVA_PYENV_ROOT (the cache entry, else
 # the environment variable of that name, else /root/.pyenv/versions), else
@@ -79,6 +82,19 @@ endforeach()
 list(GET TOLVA_ORACLE_VERSIONS -1 newest_version)
 string(REPLACE "." "_" newest_id ${newest_version})
 set(TOLVA_ORACLE_NEWEST_PYTHON "${TOLVA_ORACLE_PYTHON_${newest_id}}")
+
+# The same environment for what runs outside ctest (pytest under each
+# interpreter, CI scripts): one VARIABLE="value" a line, ready for
+# `set -a; . build/<preset>/oracle-interpreters.env; set +a`.
+set(environment_lines "")
+foreach(assignment IN LISTS TOLVA_ORACLE_ENVIRONMENT)
+  string(FIND "${assignment}" "=" equals)
+  string(SUBSTRING "${assignment}" 0 ${equals} variable)
+  math(EXPR value_start "${equals} + 1")
+  string(SUBSTRING "${assignment}" ${value_start} -1 value)
+  string(APPEND environment_lines "${variable}=\"${value}\"\n")
+endforeach()
+file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/oracle-interpreters.env" CONTENT "${environment_lines}" @ONLY)
 
 # tolva_oracle_environment(test...): hands the oracle environment to tests
 # registered with add_test.
