@@ -1,7 +1,6 @@
 #include "python_parser/parse.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <exception>
 #include <functional>

@@ -1,7 +1,6 @@
 #include "python_parser/parser/depth_guard.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cstring>
 #include <exception>

@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <exception>
 #include <functional>

@@ -1,7 +1,6 @@
 #include "python_parser/parser/pattern.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 #include <unistd.h>
 
 #include <algorithm>
