@@ -103,11 +103,12 @@ NORMALISATIONS = {
     ),
     "type-comments": "CPython's type_comment fields (always None without type_comments=True) are dropped.",
     "raw-line-breaks-in-strings": (
-        "A raw CR LF or lone CR inside a (multi-line) string literal stays in the value here: the string "
-        "decoding keeps the source's own line breaks, where CPython's tokenizer turns each into \\n "
-        "before the literal is read. For a string literal whose source text holds a raw CR, CPython's "
-        "value is read again from that text with every raw CR (not after a backslash) held by a "
-        "placeholder, which is then turned back into the CR."
+        "A raw CR LF or lone CR inside a (multi-line) string, bytes or f-string literal stays in the "
+        "value here: the string decoding keeps the source's own line breaks, where CPython's tokenizer "
+        "turns each into \\n before the literal is read. For a literal whose source text holds a raw "
+        "CR, CPython reads that text again (as a literal, or as an expression for an f-string) with "
+        "every raw CR that does not follow a backslash held by a placeholder control character the "
+        "text does not hold, which is then turned back into the CR."
     ),
     "string-prefix-case": (
         "The dump gives a string's prefix in lower case, so a `U` prefix reads as `u` (and `R`, `B`, `F` "
@@ -125,7 +126,10 @@ NORMALISATIONS = {
 # One small text per normalisation that only such texts need (the standard
 # libraries hold none); the harness compares each like a file.
 FIXTURES = {
-    "raw-line-breaks-in-strings": b'x = """a\r\nb\rc"""\ny = (\'\'\'\r\n\'\'\'\n     r"""\\d\r\ne""")\n',
+    "raw-line-breaks-in-strings": (
+        b'x = """a\r\nb\rc"""\ny = (\'\'\'\r\n\'\'\'\n     r"""\\d\r\ne""")\n'
+        b'z = b"""a\r\nb"""\nw = f"""a\r\n{x}b\r""" "c"\n'
+    ),
     "string-prefix-case": b'x = U"v"\ny = u"w" "z"\nz = Rb"\\d" + BR"e"\n',
 }
 

@@ -537,12 +537,20 @@ def prepare_reference(node, source, version):
         # NORMALISATION type-comments
         node.pop("type_comment", None)
         kind = node["_t"]
+        has_raw_cr = "_r" in node and 0x0D in source[node["_r"][0]:node["_r"][1]]
+        if kind == "JoinedStr" and has_raw_cr:
+            # NORMALISATION raw-line-breaks-in-strings (before joined-strings)
+            joined_with_raw_line_breaks(node, source[node["_r"][0]:node["_r"][1]])
+        if kind == "Constant" and node["value"][0] == "bytes" and has_raw_cr:
+            # NORMALISATION raw-line-breaks-in-strings
+            data = literal_with_raw_line_breaks(source[node["_r"][0]:node["_r"][1]], bytes.fromhex(node["value"][1]))
+            node["value"][1] = data.hex()
         if kind == "Constant" and node["value"][0] == "str":
             # NORMALISATION lone-surrogates
             text = bytes.fromhex(node["value"][1]).decode("utf-8", "surrogatepass")
-            if "_r" in node and 0x0D in source[node["_r"][0]:node["_r"][1]]:
+            if has_raw_cr:
                 # NORMALISATION raw-line-breaks-in-strings
-                text = with_raw_line_breaks(source[node["_r"][0]:node["_r"][1]], text)
+                text = literal_with_raw_line_breaks(source[node["_r"][0]:node["_r"][1]], text)
             node["value"][1] = SURROGATE.sub("\ufffd", text)
             if node.get("kind") is None and "_r" in node and source[node["_r"][0]:node["_r"][0] + 1] == b"U":
                 # NORMALISATION string-prefix-case
@@ -580,22 +588,62 @@ def prepare_reference(node, source, version):
                 stack.append(value)
 
 
-PLACEHOLDER = "\ue000"
 RAW_CR = re.compile(rb"(?<!\\)\r")
+# ASCII control characters that a literal may hold raw and that stand for a
+# raw CR while CPython reads the literal again.
+PLACEHOLDERS = [c for c in range(1, 32) if c not in b"\t\n\v\f\r"]
 
 
-def with_raw_line_breaks(literal, value):
-    """NORMALISATION raw-line-breaks-in-strings: the value of the string
-    literal `literal` (source bytes) with its raw CRs kept, read by CPython
-    with each raw CR held by a placeholder; `value` when that cannot be done."""
+def reread_with_raw_line_breaks(literal, read):
+    """NORMALISATION raw-line-breaks-in-strings: `read(text)` applied to the
+    source bytes of a literal in which every raw CR (not after a backslash)
+    is held by a placeholder character, and a function that turns the
+    placeholder in a value back into the CR; None when it cannot be done."""
+    placeholder = next((c for c in PLACEHOLDERS if c not in literal), None)
+    if placeholder is None:
+        return None
     try:
-        text = RAW_CR.sub(PLACEHOLDER.encode(), literal).decode("utf-8")
-        if PLACEHOLDER in literal.decode("utf-8"):
-            return value
-        kept = ast.literal_eval("(" + text + ")")
+        value = read(RAW_CR.sub(bytes([placeholder]), literal))
     except (ValueError, SyntaxError, UnicodeDecodeError, MemoryError, RecursionError):
+        return None
+
+    def restore(kept):
+        if isinstance(kept, bytes):
+            return kept.replace(bytes([placeholder]), b"\r")
+        return kept.replace(chr(placeholder), "\r")
+
+    return value, restore
+
+
+def literal_with_raw_line_breaks(literal, value):
+    """A str or bytes literal's value (source bytes `literal`) with its raw
+    CRs kept; `value` when it cannot be read again."""
+    found = reread_with_raw_line_breaks(literal, lambda text: ast.literal_eval(ast.parse(b"(" + text + b")", mode="eval")))
+    if found is None or type(found[0]) is not type(value):
         return value
-    return kept.replace(PLACEHOLDER, "\r") if isinstance(kept, str) else value
+    kept, restore = found
+    return restore(kept)
+
+
+def joined_with_raw_line_breaks(node, literal):
+    """The literal parts of a JoinedStr (source bytes `literal`, CPython's
+    node in the reference's shape) with their raw CRs kept, in place."""
+    found = reread_with_raw_line_breaks(literal, lambda text: ast.parse(b"(" + text + b")", mode="eval").body)
+    if found is None or not isinstance(found[0], ast.JoinedStr):
+        return
+    kept, restore = found
+
+    def walk(ours, theirs):
+        if len(ours["values"]) != len(theirs.values):
+            return
+        for mine, again in zip(ours["values"], theirs.values):
+            if mine["_t"] == "Constant" and isinstance(again, ast.Constant) and isinstance(again.value, str):
+                mine["value"] = ["str", restore(again.value).encode("utf-8", "surrogatepass").hex()]
+            elif mine["_t"] == "FormattedValue" and isinstance(again, ast.FormattedValue):
+                if mine["format_spec"] is not None and isinstance(again.format_spec, ast.JoinedStr):
+                    walk(mine["format_spec"], again.format_spec)
+
+    walk(node, kept)
 
 
 LAYOUT_BYTES = b" \t\f\r\n"

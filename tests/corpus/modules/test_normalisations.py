@@ -78,7 +78,19 @@ class Strings(unittest.TestCase):
             (b'"""a\\\r\nb"""', "ab", "ab"),  # a continuation is no line break
         ]
         for literal, value, kept in cases:
-            self.assertEqual(md.with_raw_line_breaks(literal, value), kept, literal)
+            self.assertEqual(md.literal_with_raw_line_breaks(literal, value), kept, literal)
+        self.assertEqual(md.literal_with_raw_line_breaks(b'b"""a\r\nb"""', b"a\nb"), b"a\r\nb")
+
+    def test_raw_line_breaks_in_interpolated_strings(self):
+        source = b'x = f"""a\r\n{y:\r}b\r""" "c"\n'
+        tree = cpython_tree(source)
+        md.prepare_reference(tree, source, (3, 12))
+        values = tree["body"][0]["value"]["values"]
+        # Prepared str values are texts (lone-surrogates).
+        texts = [v["value"][1] for v in values if v["_t"] == "Constant"]
+        self.assertEqual(texts, ["a\r\n", "b\rc"])
+        spec = values[1]["format_spec"]["values"]
+        self.assertEqual([v["value"][1] for v in spec], ["\r"])
 
     def test_a_capital_u_prefix_reads_as_u(self):
         source = b'x = U"v"\ny = "w"\n'
