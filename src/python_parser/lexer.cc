@@ -928,7 +928,7 @@ TokenKind Lexer::lex_non_ascii_identifier(const char* start) {
     return icu::StringPiece(piece.data(), static_cast<int32_t>(piece.size()));
   };
   bool normalized = true;
-  tolva::for_each_utf8_piece(text, tolva::kIcuPieceBytes, "NFKC normalisation of an identifier", is_cut,
+  tolva::for_each_utf8_piece(text, tolva::PieceLimits{}, "NFKC normalisation of an identifier", is_cut,
                              [&](std::string_view piece) {
                                UErrorCode status = U_ZERO_ERROR;
                                if (normalized) normalized = normalizer.isNormalizedUTF8(icu_piece(piece), status) && U_SUCCESS(status);
@@ -939,7 +939,7 @@ TokenKind Lexer::lex_non_ascii_identifier(const char* start) {
   }
   scratch_.clear();
   StringSink sink(scratch_);
-  tolva::for_each_utf8_piece(text, tolva::kIcuPieceBytes, "NFKC normalisation of an identifier", is_cut,
+  tolva::for_each_utf8_piece(text, tolva::PieceLimits{}, "NFKC normalisation of an identifier", is_cut,
                              [&](std::string_view piece) {
                                UErrorCode status = U_ZERO_ERROR;
                                normalizer.normalizeUTF8(0, icu_piece(piece), sink, nullptr, status);

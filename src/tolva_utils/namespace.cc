@@ -123,14 +123,14 @@ void append_ascii_lowercase(std::string& out, std::string_view text) {
 
 // Step 4: the full Unicode lowercase mapping; ASCII needs no table, and
 // neither does an ASCII piece of a long text.
-std::string lowercase(std::string_view text, std::size_t piece_bytes) {
+std::string lowercase(std::string_view text, tolva::PieceLimits limits) {
   std::string out;
   out.reserve(text.size());
   if (text::is_ascii(text)) {
     append_ascii_lowercase(out, text);
     return out;
   }
-  tolva::for_each_utf8_piece(text, piece_bytes, "to_snake_case", is_lowercase_cut, [&](std::string_view piece) {
+  tolva::for_each_utf8_piece(text, limits, "to_snake_case", is_lowercase_cut, [&](std::string_view piece) {
     if (text::is_ascii(piece)) {
       append_ascii_lowercase(out, piece);
       return;
@@ -145,11 +145,11 @@ std::string lowercase(std::string_view text, std::size_t piece_bytes) {
 
 }  // namespace
 
-std::string to_snake_case(std::string_view name) { return detail::to_snake_case(name, tolva::kIcuPieceBytes); }
+std::string to_snake_case(std::string_view name) { return detail::to_snake_case(name, tolva::PieceLimits{}); }
 
 namespace detail {
 
-std::string to_snake_case(std::string_view name, std::size_t piece_bytes) {
+std::string to_snake_case(std::string_view name, tolva::PieceLimits limits) {
   // Ill-formed UTF-8 (which no Python string holds) is first made valid,
   // each maximal ill-formed subpart becoming U+FFFD, so the scanners see
   // whole scalar values and the result is always valid UTF-8.
@@ -174,7 +174,7 @@ std::string to_snake_case(std::string_view name, std::size_t piece_bytes) {
     }
     name = rewritten;
   }
-  return lowercase(name, piece_bytes);
+  return lowercase(name, limits);
 }
 
 }  // namespace detail

@@ -111,20 +111,24 @@ TEST(ToSnakeCase, PiecewiseLowercasingMatchesTheWholeText) {
   const std::string unit = "\xC3\x80" "b\xCE\xA3 c\xCE\xA3.d \xC4\xB0x \xCE\xA3\xCE\xA3_y \xCE\xA3\xCC\x81 ";
   std::string text;
   for (int i = 0; i < 40; ++i) text += unit;
-  const std::string whole = tolva_utils::namespace_::detail::to_snake_case(text, text.size());
+  const std::string whole = tolva_utils::namespace_::detail::to_snake_case(text, {text.size(), text.size()});
   EXPECT_NE(whole.find("b\xCF\x82 "), std::string::npos);  // a final sigma
   EXPECT_NE(whole.find("\xCF\x83\xCF\x82_"), std::string::npos);
   for (std::size_t piece = 6; piece <= 24; ++piece) {
-    EXPECT_EQ(tolva_utils::namespace_::detail::to_snake_case(text, piece), whole) << "pieces of " << piece;
+    EXPECT_EQ(tolva_utils::namespace_::detail::to_snake_case(text, {piece, piece}), whole) << "pieces of " << piece;
+  }
+  // Pieces shorter than the stretches between cuts grow to the next cut.
+  for (std::size_t piece = 1; piece < 6; ++piece) {
+    EXPECT_EQ(tolva_utils::namespace_::detail::to_snake_case(text, {piece, 64}), whole) << "pieces of " << piece;
   }
   EXPECT_EQ(to_snake_case(text), whole);
 }
 
-TEST(ToSnakeCase, TextWithoutACutWithinAPieceIsAnError) {
+TEST(ToSnakeCase, TextWithoutACutWithinTheLongestPieceIsAnError) {
   std::string text;
   for (int i = 0; i < 32; ++i) text += "\xCE\xA3";
   try {
-    tolva_utils::namespace_::detail::to_snake_case(text, 8);
+    tolva_utils::namespace_::detail::to_snake_case(text, {8, 32});
     ADD_FAILURE() << "no error";
   } catch (const tolva::FatalError& error) {
     EXPECT_NE(error.message().find("to_snake_case"), std::string::npos) << error.message();
