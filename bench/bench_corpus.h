@@ -4,11 +4,12 @@
 // clock their ratios are taken with, the memchr scan for line feeds that
 // bounds a pass over the bytes, and CPython's ast.parse over the same files.
 //
-// The corpus is every .py file below TOLVA_BENCH_LIBRARY (default: pyenv's
-// Python 3.11 library), site-packages and __pycache__ left out, whose bytes
-// are UTF-8 (the files project analysis can read), in path order.
-// bench/python/bench_ast_parse.py, run with TOLVA_BENCH_PYTHON (default:
-// pyenv's 3.11), walks the same library by the same rules and prints
+// The corpus is every .py file below TOLVA_BENCH_LIBRARY (default: the
+// library of the 3.11 oracle interpreter that CMake found), site-packages and
+// __pycache__ left out, whose bytes are UTF-8 (the files project analysis can
+// read), in path order. bench/python/bench_ast_parse.py, run with
+// TOLVA_BENCH_PYTHON (default: that interpreter), walks the same library by
+// the same rules and prints
 // "SECONDS BYTES": the CPU time of its best round of ast.parse over all the
 // files, and their total size.
 
@@ -32,8 +33,11 @@
 
 namespace bench {
 
-inline constexpr const char* kDefaultLibrary = "/root/.pyenv/versions/3.11.7/lib/python3.11";
-inline constexpr const char* kDefaultPython = "/root/.pyenv/versions/3.11.7/bin/python3";
+// From bench/CMakeLists.txt (cmake/oracle_interpreters.cmake).
+inline constexpr const char* kDefaultLibrary = TOLVA_BENCH_DEFAULT_LIBRARY;
+inline constexpr const char* kDefaultPython = TOLVA_BENCH_DEFAULT_PYTHON;
+// The library of the 3.12 oracle, for the benchmarks that need its grammar.
+inline constexpr const char* kLibrary312 = TOLVA_BENCH_LIBRARY_3_12;
 
 // The environment variable `name`, or `fallback` when it is unset or empty.
 inline const char* setting(const char* name, const char* fallback) {

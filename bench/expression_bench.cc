@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr const char* kLibrary = "/root/.pyenv/versions/3.12.1/lib/python3.12";
+constexpr const char* kLibrary = bench::kLibrary312;
 
 // About 1 MiB of assignments whose values are long expressions of every
 // kind, numbered so that no two lines are the same text.

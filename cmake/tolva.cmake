@@ -13,9 +13,9 @@ function(tolva_module name)
   endif()
   file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
   set(sources ${all_sources})
-  list(FILTER sources EXCLUDE REGEX "_(test|main)\\.cc$")
+  list(FILTER sources EXCLUDE REGEX "_(test|main|test_support)\\.cc$")
   set(tests ${all_sources})
-  list(FILTER tests INCLUDE REGEX "_test\\.cc$")
+  list(FILTER tests INCLUDE REGEX "_test(_support)?\\.cc$")
   if(sources)
     add_library(tolva_${name} STATIC ${sources})
     target_include_directories(tolva_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
@@ -31,12 +31,22 @@ function(tolva_module name)
 endfunction()
 
 # tolva_add_test(name SOURCES ... DEPS ...)
-# A GoogleTest executable registered with CTest, test by test.
+# A GoogleTest executable registered with CTest, test by test, with the test
+# helpers of src/test_support and the oracle environment
+# (cmake/oracle_interpreters.cmake). Test suites named *Corpus* run whole
+# standard libraries: they carry the label `corpus`, which the sanitizer run
+# leaves out.
 function(tolva_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main GTest::gmock Threads::Threads)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} tolva_test_support GTest::gtest GTest::gtest_main GTest::gmock
+                                        Threads::Threads)
   include(GoogleTest)
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "TOLVA_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  # gtest_discover_tests flattens list-valued PROPERTIES, so ENVIRONMENT could
+  # hold one variable only: the tests start under `cmake -E env` with all of
+  # them instead (discovery runs a test executable through its emulator).
+  set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR
+    "${CMAKE_COMMAND};-E;env;TOLVA_SOURCE_DIR=${CMAKE_SOURCE_DIR};${TOLVA_ORACLE_ENVIRONMENT}")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-*Corpus*.*")
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "*Corpus*.*" PROPERTIES LABELS corpus)
 endfunction()

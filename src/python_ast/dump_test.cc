@@ -14,6 +14,7 @@
 
 #include "python_ast/nodes_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
 
 namespace python_ast {
 namespace {
@@ -134,8 +135,8 @@ TEST(DumpJson, RangeOutsideSourceIsFatal) {
 // has no duplicate key, every object but a dict item has a [start, end]
 // range, and texts come back exactly.
 TEST(DumpJson, PythonJsonReadsDumpsBack) {
-  const char* python = "/usr/bin/python3";
-  if (access(python, X_OK) != 0) GTEST_SKIP() << python << " is not installed";
+  TOLVA_TEST_PYTHON_OR_SKIP(test_python);
+  const char* python = test_python->c_str();
 
   TreeBuilder b;
   std::vector<std::string> dumps;

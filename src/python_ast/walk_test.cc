@@ -1,7 +1,6 @@
 #include "python_ast/walk.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <exception>
 #include <functional>
@@ -12,6 +11,7 @@
 #include "python_ast/dump.h"
 #include "python_ast/module.h"
 #include "python_ast/nodes_test_support.h"
+#include "test_support/threads.h"
 
 namespace python_ast {
 namespace {
@@ -155,31 +155,7 @@ TEST(Walk, AgreesWithDumpOnFixtures) {
 // ---------------------------------------------------------------------------
 // Deep trees on a small stack.
 
-// Runs `body` on a thread with a stack of `stack_size` bytes and rethrows
-// what it threw.
-void run_on_small_stack(std::size_t stack_size, const std::function<void()>& body) {
-  struct Job {
-    const std::function<void()>* body;
-    std::exception_ptr error;
-  } job{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
-  pthread_t thread;
-  auto entry = [](void* argument) -> void* {
-    auto* job = static_cast<Job*>(argument);
-    try {
-      (*job->body)();
-    } catch (...) {
-      job->error = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &job), 0);
-  pthread_attr_destroy(&attributes);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  if (job.error) std::rethrow_exception(job.error);
-}
+using test_support::run_on_thread;
 
 struct ChainResult {
   std::size_t nodes = 0;
@@ -235,7 +211,7 @@ TEST(Walk, DeepChainsOnOneMebibyteStack) {
 
   // 1+1+...+1, left-deep: kTerms literals under kTerms - 1 additions.
   ChainResult sum;
-  run_on_small_stack(kStack, [&] {
+  run_on_thread(kStack, [&] {
     std::string source;
     source.reserve(2 * kTerms);
     for (std::uint32_t i = 0; i < kTerms; ++i) source += i == 0 ? "1" : "+1";
@@ -265,7 +241,7 @@ TEST(Walk, DeepChainsOnOneMebibyteStack) {
 
   // a.b.b....b: kLinks attributes over one name.
   ChainResult attributes;
-  run_on_small_stack(kStack, [&] {
+  run_on_thread(kStack, [&] {
     std::string source = "a";
     for (std::uint32_t i = 0; i < kLinks; ++i) source += ".b";
     attributes = build_walk_dump_free(std::move(source), [&](ModuleTree& tree) {

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "support/fatal_error.h"
+#include "support/utf8_pieces.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -1083,18 +1084,34 @@ TokenKind Lexer::lex_non_ascii_identifier(const char* start) {
 
   // Never a keyword: the value is the NFKC form, the source itself when it is
   // already normalised.
+  // A long name goes to ICU in pieces cut where normalisation starts afresh.
   const icu::Normalizer2& normalizer = nfkc();
-  const icu::StringPiece piece(text.data(), static_cast<int32_t>(text.size()));
-  UErrorCode status = U_ZERO_ERROR;
-  if (normalizer.isNormalizedUTF8(piece, status) && U_SUCCESS(status)) {
+  const auto is_cut = [&](std::string_view whole, std::size_t offset) {
+    std::uint32_t length = 0;
+    return normalizer.hasBoundaryBefore(
+        static_cast<UChar32>(decode_utf8(whole.data() + offset, whole.data() + whole.size(), length)));
+  };
+  const auto icu_piece = [](std::string_view piece) {
+    return icu::StringPiece(piece.data(), static_cast<int32_t>(piece.size()));
+  };
+  bool normalized = true;
+  tolva::for_each_utf8_piece(text, tolva::PieceLimits{}, "NFKC normalisation of an identifier", is_cut,
+                             [&](std::string_view piece) {
+                               UErrorCode status = U_ZERO_ERROR;
+                               if (normalized) normalized = normalizer.isNormalizedUTF8(icu_piece(piece), status) && U_SUCCESS(status);
+                             });
+  if (normalized) {
     current_value_ = TokenValue::name(python_ast::Name(text));
     return TokenKind::Name;
   }
   scratch_.clear();
   StringSink sink(scratch_);
-  status = U_ZERO_ERROR;
-  normalizer.normalizeUTF8(0, piece, sink, nullptr, status);
-  if (U_FAILURE(status)) tolva::fatal("NFKC normalisation of an identifier failed");
+  tolva::for_each_utf8_piece(text, tolva::PieceLimits{}, "NFKC normalisation of an identifier", is_cut,
+                             [&](std::string_view piece) {
+                               UErrorCode status = U_ZERO_ERROR;
+                               normalizer.normalizeUTF8(0, icu_piece(piece), sink, nullptr, status);
+                               if (U_FAILURE(status)) tolva::fatal("NFKC normalisation of an identifier failed");
+                             });
   current_value_ = TokenValue::name(python_ast::Name::copy(*arena_, scratch_));
   return TokenKind::Name;
 }

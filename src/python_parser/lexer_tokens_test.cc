@@ -351,6 +351,33 @@ TEST(LexerNames, ValuesAreViewsUnlessNormalisationChangedThem) {
   EXPECT_FALSE(inside_source(lexer.current_value().as_name().as_str()));
 }
 
+// A name longer than the pieces in which texts go to ICU (16 MiB) is
+// normalised piece by piece, each cut where normalisation starts afresh: the
+// first cut would fall just before a combining accent and must back off.
+TEST(LexerNames, NamesLongerThanAnIcuPieceAreNormalisedWhole) {
+  constexpr std::size_t kUnits = 3'000'000;  // 18 MB of name
+  std::string source = "xyz";
+  std::string expected = "xyz";
+  for (std::size_t i = 0; i < kUnits; ++i) {
+    source += "e\xCC\x81\xEF\xAC\x81";  // e, COMBINING ACUTE ACCENT, LATIN SMALL LIGATURE FI
+    expected += "\xC3\xA9" "fi";
+  }
+  ASSERT_EQ(source.compare(std::size_t{1} << 24, 2, "\xCC\x81"), 0) << "the first cut lands on an accent";
+  python_ast::Arena arena;
+  Lexer lexer(source, Mode::Module, TextOffset(0), arena);
+  ASSERT_EQ(lexer.next_token(), TokenKind::Name);
+  EXPECT_TRUE(lexer.current_value().as_name().as_str() == expected);
+  EXPECT_TRUE(lexer.errors().empty());
+
+  // Already normalised: the value is the source itself.
+  std::string composed;
+  for (std::size_t i = 0; i < kUnits * 3; ++i) composed += "\xC3\xA9";
+  Lexer again(composed, Mode::Module, TextOffset(0), arena);
+  ASSERT_EQ(again.next_token(), TokenKind::Name);
+  EXPECT_EQ(again.current_value().as_name().as_str().data(), composed.data());
+  EXPECT_EQ(again.current_value().as_name().as_str().size(), composed.size());
+}
+
 TEST(LexerNames, StringPrefixes) {
   expect_tokens({
       {"b'x' B\"x\" u'x' U'x' r'x' R'x'",

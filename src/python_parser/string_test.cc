@@ -17,6 +17,7 @@
 
 #include "python_ast/arena.h"
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
 
 namespace python_parser {
 namespace {
@@ -519,7 +520,7 @@ TEST(DecodeRobustnessTest, RandomBodiesStayInBounds) {
 }
 
 // ---------------------------------------------------------------------------
-// Differential tests against CPython: the interpreters of pyenv decode the
+// Differential tests against CPython: the oracle interpreters decode the
 // same literals with `ast.literal_eval`.
 //
 // Deliberate differences, in one place:
@@ -537,16 +538,6 @@ TEST(DecodeRobustnessTest, RandomBodiesStayInBounds) {
 //   case in algorithmic names too; so the decoder accepts a superset, and
 //   only Python's accepted names are checked here.
 
-constexpr const char* kPythonVersions[] = {"3.11.7", "3.12.1", "3.13.0"};
-
-std::string python_path(std::string_view version) {
-  return "/root/.pyenv/versions/" + std::string(version) + "/bin/python3";
-}
-
-std::string stdlib_path(std::string_view version) {
-  std::string minor(version.substr(0, version.rfind('.')));
-  return "/root/.pyenv/versions/" + std::string(version) + "/lib/python" + minor;
-}
 
 // The peer script. Modes:
 //   corpus DIR: every string token of the .py files under DIR (without
@@ -789,30 +780,22 @@ Comparison compare_literals(const std::string& output, const std::string& label)
 
 // Runs the peer once per available interpreter, in parallel.
 std::vector<std::pair<std::string, std::optional<std::string>>> run_everywhere(
-    const std::function<std::string(std::string_view)>& arguments) {
+    const std::function<std::string(const test_support::Oracle&)>& arguments) {
   std::vector<std::pair<std::string, std::optional<std::string>>> outputs;
-  std::vector<std::string> versions;
-  for (const char* version : kPythonVersions) {
-    if (std::filesystem::exists(python_path(version))) versions.push_back(version);
-  }
-  outputs.resize(versions.size());
+  std::vector<test_support::Oracle> oracles = test_support::oracles_from("0.0");
+  outputs.resize(oracles.size());
   std::vector<std::thread> threads;
-  for (std::size_t i = 0; i < versions.size(); ++i) {
-    outputs[i].first = versions[i];
-    threads.emplace_back([&, i] { outputs[i].second = run_peer(python_path(versions[i]), arguments(versions[i])); });
+  for (std::size_t i = 0; i < oracles.size(); ++i) {
+    outputs[i].first = oracles[i].version;
+    threads.emplace_back([&, i] { outputs[i].second = run_peer(oracles[i].python, arguments(oracles[i])); });
   }
   for (std::thread& thread : threads) thread.join();
   return outputs;
 }
 
-TEST(StringDifferentialTest, StandardLibraryLiteralsMatchCPython) {
-  auto outputs = run_everywhere([](std::string_view version) { return "corpus " + stdlib_path(version); });
-  if (outputs.empty()) GTEST_SKIP() << "no pyenv interpreter under /root/.pyenv/versions";
-  for (const char* version : kPythonVersions) {
-    if (!std::filesystem::exists(python_path(version))) {
-      std::printf("[ note ] Python %s is absent: its standard library is not compared\n", version);
-    }
-  }
+TEST(StringCorpus, StandardLibraryLiteralsMatchCPython) {
+  auto outputs = run_everywhere([](const test_support::Oracle& oracle) { return "corpus " + oracle.stdlib; });
+  if (outputs.empty()) GTEST_SKIP() << "no oracle interpreter";
   for (const auto& [version, output] : outputs) {
     ASSERT_TRUE(output.has_value()) << "the peer script failed under Python " << version;
     Comparison result = compare_literals(*output, "Python " + version);
@@ -823,8 +806,8 @@ TEST(StringDifferentialTest, StandardLibraryLiteralsMatchCPython) {
 }
 
 TEST(StringDifferentialTest, GeneratedEscapesMatchCPython) {
-  auto outputs = run_everywhere([](std::string_view) { return std::string("escapes"); });
-  if (outputs.empty()) GTEST_SKIP() << "no pyenv interpreter under /root/.pyenv/versions";
+  auto outputs = run_everywhere([](const test_support::Oracle&) { return std::string("escapes"); });
+  if (outputs.empty()) GTEST_SKIP() << "no oracle interpreter";
   for (const auto& [version, output] : outputs) {
     ASSERT_TRUE(output.has_value()) << "the peer script failed under Python " << version;
     Comparison result = compare_literals(*output, "Python " + version);
@@ -844,8 +827,8 @@ bool unicode_version_at_most(const std::string& version, const std::string& limi
 }
 
 TEST(StringDifferentialTest, EveryPythonCharacterNameIsFound) {
-  auto outputs = run_everywhere([](std::string_view) { return std::string("names"); });
-  if (outputs.empty()) GTEST_SKIP() << "no pyenv interpreter under /root/.pyenv/versions";
+  auto outputs = run_everywhere([](const test_support::Oracle&) { return std::string("names"); });
+  if (outputs.empty()) GTEST_SKIP() << "no oracle interpreter";
   for (const auto& [version, output] : outputs) {
     ASSERT_TRUE(output.has_value()) << "the peer script failed under Python " << version;
     std::istringstream lines(*output);

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
+#include "test_support/process.h"
 
 namespace python_trivia {
 namespace {
@@ -178,22 +180,13 @@ for path in sorted(root.rglob('*.py')):
 sys.stdout.write(''.join(out))
 )PY";
 
-void check_against_python(const std::string& library) {
-  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "/usr/bin/python3 is absent";
-  if (!std::filesystem::is_directory(library)) GTEST_SKIP() << library << " is absent";
-  // One script per process: ctest runs the versions side by side, and a shared
-  // file would be truncated under a peer that is still reading it.
-  std::string script_path = testing::TempDir() + "comment_ranges_peer_" + std::to_string(::getpid()) + ".py";
-  std::ofstream(script_path) << kPeerScript;
-  std::string command = "/usr/bin/python3 " + script_path + " " + library;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[1 << 16];
-  while (std::size_t got = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-  int status = pclose(pipe);
-  std::filesystem::remove(script_path);
-  ASSERT_EQ(status, 0) << command;
+void check_against_python(std::string_view version) {
+  TOLVA_TEST_PYTHON_OR_SKIP(python);
+  TOLVA_ORACLE_OR_SKIP(oracle, version);
+  const std::string& library = oracle->stdlib;
+  test_support::ScriptRun peer = test_support::run_python_script(*python, kPeerScript, library);
+  ASSERT_TRUE(peer.exited_cleanly) << "the peer script failed on " << library;
+  const std::string& output = peer.output;
 
   std::istringstream lines(output);
   std::string file_line, comments_line;
@@ -216,9 +209,9 @@ void check_against_python(const std::string& library) {
   EXPECT_GT(comments, 1000u) << "too few comments read from " << library;
 }
 
-TEST(CommentRangesCorpus, IsOwnLinePython311) { check_against_python("/root/.pyenv/versions/3.11.7/lib/python3.11"); }
-TEST(CommentRangesCorpus, IsOwnLinePython312) { check_against_python("/root/.pyenv/versions/3.12.1/lib/python3.12"); }
-TEST(CommentRangesCorpus, IsOwnLinePython313) { check_against_python("/root/.pyenv/versions/3.13.0/lib/python3.13"); }
+TEST(CommentRangesCorpus, IsOwnLinePython311) { check_against_python("3.11"); }
+TEST(CommentRangesCorpus, IsOwnLinePython312) { check_against_python("3.12"); }
+TEST(CommentRangesCorpus, IsOwnLinePython313) { check_against_python("3.13"); }
 
 }  // namespace
 }  // namespace python_trivia

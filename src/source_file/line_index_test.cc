@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
+#include "test_support/process.h"
 
 namespace source_file {
 namespace {
@@ -358,22 +360,13 @@ std::vector<std::uint64_t> numbers(const std::string& line) {
   return {std::istream_iterator<std::uint64_t>(in), std::istream_iterator<std::uint64_t>()};
 }
 
-void check_against_python(const std::string& library) {
-  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "/usr/bin/python3 is absent";
-  if (!std::filesystem::is_directory(library)) GTEST_SKIP() << library << " is absent";
-  // One script per process: ctest runs the versions side by side, and a shared
-  // file would be truncated under a peer that is still reading it.
-  std::string script_path = testing::TempDir() + "line_index_peer_" + std::to_string(::getpid()) + ".py";
-  std::ofstream(script_path) << kPeerScript;
-  std::string command = "/usr/bin/python3 " + script_path + " " + library;
-  FILE* pipe = popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string output;
-  char buffer[1 << 16];
-  while (std::size_t got = fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, got);
-  int status = pclose(pipe);
-  std::filesystem::remove(script_path);
-  ASSERT_EQ(status, 0) << command;
+void check_against_python(std::string_view version) {
+  TOLVA_TEST_PYTHON_OR_SKIP(python);
+  TOLVA_ORACLE_OR_SKIP(oracle, version);
+  const std::string& library = oracle->stdlib;
+  test_support::ScriptRun peer = test_support::run_python_script(*python, kPeerScript, library);
+  ASSERT_TRUE(peer.exited_cleanly) << "the peer script failed on " << library;
+  const std::string& output = peer.output;
 
   std::istringstream lines(output);
   std::string file_line, starts_line, chars_line, units_line;
@@ -406,9 +399,9 @@ void check_against_python(const std::string& library) {
   EXPECT_GT(files, 100u) << "too few files read from " << library;
 }
 
-TEST(LineIndexCorpus, Python311) { check_against_python("/root/.pyenv/versions/3.11.7/lib/python3.11"); }
-TEST(LineIndexCorpus, Python312) { check_against_python("/root/.pyenv/versions/3.12.1/lib/python3.12"); }
-TEST(LineIndexCorpus, Python313) { check_against_python("/root/.pyenv/versions/3.13.0/lib/python3.13"); }
+TEST(LineIndexCorpus, Python311) { check_against_python("3.11"); }
+TEST(LineIndexCorpus, Python312) { check_against_python("3.12"); }
+TEST(LineIndexCorpus, Python313) { check_against_python("3.13"); }
 
 }  // namespace
 }  // namespace source_file

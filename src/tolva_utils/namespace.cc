@@ -13,9 +13,11 @@
 // before a capital is the "." of its match as a whole.
 
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include "tolva_utils/namespace.h"
+#include "support/utf8_pieces.h"
 #include "tolva_utils/text.h"
 
 namespace tolva_utils::namespace_ {
@@ -36,7 +38,7 @@ std::size_t char_length(char lead) {
 }
 
 // Step 1: "(.)([A-Z][a-z]+)" -> "${1}_${2}".
-std::string split_capitalised_words(const std::string& in) {
+std::string split_capitalised_words(std::string_view in) {
   std::string out;
   out.reserve(in.size() + in.size() / 4);
   std::size_t copied = 0;
@@ -62,7 +64,7 @@ std::string split_capitalised_words(const std::string& in) {
 }
 
 // Step 2: "__([A-Z])" -> "_${1}".
-std::string merge_double_underscores(const std::string& in) {
+std::string merge_double_underscores(std::string_view in) {
   std::string out;
   out.reserve(in.size());
   std::size_t pos = 0;
@@ -79,7 +81,7 @@ std::string merge_double_underscores(const std::string& in) {
 }
 
 // Step 3: "([a-z0-9])([A-Z])" -> "${1}_${2}".
-std::string split_before_capitals(const std::string& in) {
+std::string split_before_capitals(std::string_view in) {
   std::string out;
   out.reserve(in.size() + in.size() / 4);
   std::size_t pos = 0;
@@ -96,34 +98,86 @@ std::string split_before_capitals(const std::string& in) {
   return out;
 }
 
-// Step 4: the full Unicode lowercase mapping; ASCII needs no table.
-std::string lowercase(std::string text) {
-  if (text::is_ascii(text)) {
-    for (char& c : text) {
-      if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
-    }
-    return text;
+// The one context-dependent rule of the root locale's lowercasing is the
+// final sigma: U+03A3 becomes U+03C2 after a cased letter (case-ignorable
+// characters between them skipped) when no cased letter follows in the same
+// way. A cut between two characters that are neither case-ignorable nor a
+// capital sigma leaves every sigma's context on its own side.
+bool is_lowercase_cut(std::string_view text, std::size_t offset) {
+  const auto independent = [](char32_t c) {
+    return c != U'\u03A3' && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_CASE_IGNORABLE) == 0;
+  };
+  std::size_t before = offset - 1;
+  while (before > 0 && (static_cast<unsigned char>(text[before]) & 0xC0) == 0x80) --before;
+  return independent(text::decode_utf8(text, before).code_point) && independent(text::decode_utf8(text, offset).code_point);
+}
+
+// Appends `text` lowercased in ASCII to `out`.
+void append_ascii_lowercase(std::string& out, std::string_view text) {
+  const std::size_t at = out.size();
+  out.append(text);
+  for (std::size_t i = at; i < out.size(); ++i) {
+    if (is_upper(out[i])) out[i] = static_cast<char>(out[i] - 'A' + 'a');
   }
-  icu::UnicodeString wide = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
-  wide.toLower(icu::Locale::getRoot());
+}
+
+// Step 4: the full Unicode lowercase mapping; ASCII needs no table, and
+// neither does an ASCII piece of a long text.
+std::string lowercase(std::string_view text, tolva::PieceLimits limits) {
   std::string out;
-  wide.toUTF8String(out);
+  out.reserve(text.size());
+  if (text::is_ascii(text)) {
+    append_ascii_lowercase(out, text);
+    return out;
+  }
+  tolva::for_each_utf8_piece(text, limits, "to_snake_case", is_lowercase_cut, [&](std::string_view piece) {
+    if (text::is_ascii(piece)) {
+      append_ascii_lowercase(out, piece);
+      return;
+    }
+    icu::UnicodeString wide =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(piece.data(), static_cast<std::int32_t>(piece.size())));
+    wide.toLower(icu::Locale::getRoot());
+    wide.toUTF8String(out);
+  });
   return out;
 }
 
 }  // namespace
 
-std::string to_snake_case(std::string_view name) {
+std::string to_snake_case(std::string_view name) { return detail::to_snake_case(name, tolva::PieceLimits{}); }
+
+namespace detail {
+
+std::string to_snake_case(std::string_view name, tolva::PieceLimits limits) {
   // Ill-formed UTF-8 (which no Python string holds) is first made valid,
   // each maximal ill-formed subpart becoming U+FFFD, so the scanners see
   // whole scalar values and the result is always valid UTF-8.
-  std::string text = text::is_valid_utf8(name) ? std::string(name) : text::to_valid_utf8(name);
+  // Each step reads the text of the step before; nothing is copied for a
+  // step that has nothing to do.
+  std::string repaired;
+  if (!text::is_valid_utf8(name)) {
+    repaired = text::to_valid_utf8(name);
+    name = repaired;
+  }
   // The rewrites all need an ASCII capital; without one they change nothing.
   bool has_capital = false;
-  for (const char c : text) has_capital = has_capital || is_upper(c);
-  if (has_capital) text = split_before_capitals(merge_double_underscores(split_capitalised_words(text)));
-  return lowercase(std::move(text));
+  for (const char c : name) has_capital = has_capital || is_upper(c);
+  std::string rewritten;
+  if (has_capital) {
+    rewritten = split_before_capitals(merge_double_underscores(split_capitalised_words(name)));
+    if (text::is_ascii(rewritten)) {
+      for (char& c : rewritten) {
+        if (is_upper(c)) c = static_cast<char>(c - 'A' + 'a');
+      }
+      return rewritten;
+    }
+    name = rewritten;
+  }
+  return lowercase(name, limits);
 }
+
+}  // namespace detail
 
 std::string build_namespaced_name(std::optional<std::string_view> ns, std::optional<std::string_view> name) {
   std::string out;

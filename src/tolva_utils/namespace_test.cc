@@ -1,10 +1,13 @@
 #include "tolva_utils/namespace.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/fatal_error.h"
 
 namespace tolva_utils::namespace_ {
 namespace {
@@ -97,6 +100,63 @@ TEST(ToSnakeCase, LongInputsTerminateAndKeepEverything) {
   EXPECT_EQ(to_snake_case(camel), expected);
   EXPECT_EQ(to_snake_case(std::string(1000000, 'A')), std::string(1000000, 'a'));
   EXPECT_EQ(to_snake_case(std::string(1000000, '\n')), std::string(1000000, '\n'));
+}
+
+// A non-ASCII text goes to ICU's lowercasing in pieces (ICU takes 32-bit
+// lengths). With small pieces injected, the result is the one of the whole
+// text: the cuts never separate a capital sigma from the context that makes
+// it final or not.
+TEST(ToSnakeCase, PiecewiseLowercasingMatchesTheWholeText) {
+  // The longest stretch without a cut here is 6 bytes (" \u03A3\u03A3_").
+  const std::string unit = "\xC3\x80" "b\xCE\xA3 c\xCE\xA3.d \xC4\xB0x \xCE\xA3\xCE\xA3_y \xCE\xA3\xCC\x81 ";
+  std::string text;
+  for (int i = 0; i < 40; ++i) text += unit;
+  const std::string whole = tolva_utils::namespace_::detail::to_snake_case(text, {text.size(), text.size()});
+  EXPECT_NE(whole.find("b\xCF\x82 "), std::string::npos);  // a final sigma
+  EXPECT_NE(whole.find("\xCF\x83\xCF\x82_"), std::string::npos);
+  for (std::size_t piece = 6; piece <= 24; ++piece) {
+    EXPECT_EQ(tolva_utils::namespace_::detail::to_snake_case(text, {piece, piece}), whole) << "pieces of " << piece;
+  }
+  // Pieces shorter than the stretches between cuts grow to the next cut.
+  for (std::size_t piece = 1; piece < 6; ++piece) {
+    EXPECT_EQ(tolva_utils::namespace_::detail::to_snake_case(text, {piece, 64}), whole) << "pieces of " << piece;
+  }
+  EXPECT_EQ(to_snake_case(text), whole);
+}
+
+TEST(ToSnakeCase, TextWithoutACutWithinTheLongestPieceIsAnError) {
+  std::string text;
+  for (int i = 0; i < 32; ++i) text += "\xCE\xA3";
+  try {
+    tolva_utils::namespace_::detail::to_snake_case(text, {8, 32});
+    ADD_FAILURE() << "no error";
+  } catch (const tolva::FatalError& error) {
+    EXPECT_NE(error.message().find("to_snake_case"), std::string::npos) << error.message();
+  }
+}
+
+// Just over 2^31 bytes with one non-ASCII character: once the length reached
+// ICU as a negative number and the result was empty. Release builds only:
+// it needs several GiB and the sanitizers would take minutes.
+TEST(ToSnakeCase, TextOverTwoGibibytes) {
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+  GTEST_SKIP() << "needs a release build without sanitizers";
+#else
+  const long pages = ::sysconf(_SC_AVPHYS_PAGES);
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (pages > 0 && page_size > 0 && static_cast<double>(pages) * static_cast<double>(page_size) < 8e9) {
+    GTEST_SKIP() << "needs 8 GB of free memory";
+  }
+  const std::size_t size = (std::size_t{1} << 31) + 16;
+  std::string text(size, 'x');
+  text.replace(size / 2, 2, "\xC3\x89");  // É
+  text.replace(size - 2, 2, "\xCE\xA3");  // a final capital sigma
+  std::string result = to_snake_case(text);
+  ASSERT_EQ(result.size(), size);
+  EXPECT_EQ(result.compare(size / 2, 2, "\xC3\xA9"), 0);
+  EXPECT_EQ(result.compare(size - 2, 2, "\xCF\x82"), 0);
+  EXPECT_EQ(result.compare(0, 16, std::string(16, 'x')), 0);
+#endif
 }
 
 TEST(ToSnakeCase, ManyThreads) {

@@ -1,7 +1,8 @@
 // Differential tests: the utilities against Python's own datetime,
 // fractions, re, float arithmetic and the isodate package, on many generated
 // inputs. Each test writes its inputs to a file, one hex-encoded line per
-// case, runs a small script under /usr/bin/python3 and compares line by line.
+// case, runs a small script under the test interpreter (TOLVA_TEST_PYTHON)
+// and compares line by line.
 // A test skips, saying why, when the interpreter or a module is missing.
 
 #include <gtest/gtest.h>
@@ -18,11 +19,11 @@
 
 #include "tolva_utils/isodate.h"
 #include "tolva_utils/namespace.h"
+#include "test_support/oracle.h"
 
 namespace tolva_utils {
 namespace {
 
-constexpr const char* kPython = "/usr/bin/python3";
 
 std::string hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -51,8 +52,9 @@ struct PeerRun {
 // script prints one hex-encoded answer per input, or "SKIP reason" alone.
 PeerRun run_python(const std::string& script, const std::vector<std::string>& inputs) {
   PeerRun run;
-  if (access(kPython, X_OK) != 0) {
-    run.skip_reason = std::string(kPython) + " is not available";
+  std::optional<std::string> python = test_support::test_python(&run.skip_reason);
+  if (!python) {
+    if (test_support::running_in_ci()) ADD_FAILURE() << run.skip_reason << " (CI=true)";
     return run;
   }
   char dir_template[] = "/tmp/tolva_utils_peer_XXXXXX";
@@ -70,7 +72,7 @@ PeerRun run_python(const std::string& script, const std::vector<std::string>& in
     std::ofstream input(input_path);
     for (const std::string& line : inputs) input << hex(line) << '\n';
   }
-  const std::string command = std::string(kPython) + " " + script_path + " < " + input_path;
+  const std::string command = *python + " " + script_path + " < " + input_path;
   FILE* pipe = popen(command.c_str(), "r");
   std::string output;
   if (pipe != nullptr) {

@@ -2,7 +2,7 @@
 
 Usage: lexer_differential.py TOLVA_DUMP PYTHON [--jobs N]
 
-PYTHON (a pyenv interpreter) writes the reference tokens of every file of its
+PYTHON (an oracle interpreter) writes the reference tokens of every file of its
 own standard library that it compiles (python_tokens.py says which files are
 taken); tolva-dump lexes the same files, many per process, and the two token
 streams must agree after the mapping below. The lexer must record no error on
@@ -72,6 +72,7 @@ import tempfile
 import unicodedata
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import oracles  # noqa: E402
 import tolva_tokens  # noqa: E402
 
 SKIP = 77
@@ -326,9 +327,9 @@ def main():
     parser.add_argument("--batch", type=int, default=60)
     args = parser.parse_args()
 
-    if not os.access(args.python, os.X_OK):
-        print("SKIP: interpreter %s is not on this machine" % args.python)
-        return SKIP
+    missing = oracles.interpreter_missing(args.python)
+    if missing:
+        return oracles.unavailable(missing)
     version = subprocess.run([args.python, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
                              stdout=subprocess.PIPE, check=True, text=True).stdout.strip()
 

@@ -5,7 +5,7 @@ order.
 Usage: lexer_mutation.py TOLVA_DUMP [--seed N] [--files N] [--jobs N]
 
 Takes a seeded sample of the .py files of the first standard library found
-(pyenv's 3.11, 3.12 or 3.13), makes several mutants of each (truncation at a
+(the oracle interpreters' libraries, oldest first), makes several mutants of each (truncation at a
 random byte, possibly inside a UTF-8 sequence; random byte flips; insertion of
 bytes that change the lexer's state: quotes, string prefixes, brackets and
 braces, backslashes, tabs, form feeds, carriage returns, NUL, bytes that are
@@ -26,14 +26,9 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import oracles  # noqa: E402
 import tolva_tokens  # noqa: E402
 
-SKIP = 77
-LIBRARIES = [
-    "/root/.pyenv/versions/3.11.7/lib/python3.11",
-    "/root/.pyenv/versions/3.12.1/lib/python3.12",
-    "/root/.pyenv/versions/3.13.0/lib/python3.13",
-]
 INSERTIONS = [
     b"'", b'"', b"'''", b'"""', b"f'", b'f"', b"rf'", b"t'", b"b'", b"{", b"}", b"{{", b"}}", b"(", b")",
     b"[", b"]", b":", b"!", b"=", b"\\", b"\\\n", b"\t", b" \t", b"\f", b"\r", b"\r\n", b"\n", b"\x00",
@@ -131,10 +126,9 @@ def main():
     parser.add_argument("--timeout", type=int, default=120)
     args = parser.parse_args()
 
-    library = next((lib for lib in LIBRARIES if os.path.isdir(lib)), None)
+    library = next((oracles.stdlib(v) for v in oracles.versions() if oracles.stdlib(v)), None)
     if library is None:
-        print("SKIP: no standard library of pyenv's 3.11, 3.12 or 3.13 on this machine")
-        return SKIP
+        return oracles.unavailable("no standard library of an oracle interpreter (TOLVA_STDLIB_3_11, ...)")
     sources = []
     for directory, subdirectories, files in os.walk(library):
         subdirectories[:] = sorted(d for d in subdirectories if d != "site-packages")

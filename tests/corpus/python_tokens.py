@@ -1,5 +1,5 @@
 """Reference tokens of a Python standard library, written by the interpreter
-under test (run with the pyenv interpreter whose library is lexed).
+under test (run with the oracle interpreter whose library is lexed).
 
 For every .py file below the interpreter's standard library (site-packages
 left out) prints one JSON line:

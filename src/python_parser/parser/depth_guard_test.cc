@@ -1,7 +1,6 @@
 #include "python_parser/parser/depth_guard.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <cstring>
 #include <exception>
@@ -10,6 +9,8 @@
 
 #include "python_parser/parse.h"
 #include "support/fatal_error.h"
+#include "test_support/text.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 namespace {
@@ -68,38 +69,9 @@ struct NestedBigFrames {
   }
 };
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
-// Runs `body` on a new thread with a stack of `stack_size` bytes; rethrows
-// what it threw.
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
-  struct Context {
-    const std::function<void()>* body;
-    std::exception_ptr failure;
-  } context{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
-  pthread_t thread;
-  auto entry = [](void* raw) -> void* {
-    auto* ctx = static_cast<Context*>(raw);
-    try {
-      (*ctx->body)();
-    } catch (...) {
-      ctx->failure = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &context), 0);
-  pthread_attr_destroy(&attributes);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  if (context.failure) std::rethrow_exception(context.failure);
-}
+using test_support::run_on_thread;
 
 TEST(DepthGuard, OrdinaryNestingParsesUnchanged) {
   // CPython's own limit is 200 nested brackets; far below ours.

@@ -18,42 +18,17 @@
 #include "python_ast/nodes.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
+#include "python_parser/parser/expression_printer_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
 
-// The S-expression printer of expression_display_test.cc (its form is
-// described there) and the pre-order list of node ranges.
-namespace python_parser::expression_testing {
-std::string sexpr(const python_ast::Expr& expr, std::string_view source);
-std::string node_ranges(const python_ast::Expr& expr);
-}  // namespace python_parser::expression_testing
 
 namespace python_parser {
 namespace {
 
-// One expression, parsed in expression mode, with every error of the parse
-// in its display form.
-struct ParsedExpression {
-  Parsed<python_ast::Mod> parsed;
-  const python_ast::Expr* expr = nullptr;
-  std::vector<std::string> errors;
-
-  std::string tree() const { return expression_testing::sexpr(*expr, parsed.tree->source()); }
-  std::string ranges() const { return expression_testing::node_ranges(*expr); }
-  std::string first_error() const { return errors.empty() ? std::string("<none>") : errors.front(); }
-};
-
-ParsedExpression parse_expression_for_test(std::string_view source) {
-  ParsedExpression result{parse_unchecked(source, Mode::Expression), nullptr, {}};
-  result.expr = result.parsed.syntax->cast<python_ast::ModExpression>().body;
-  for (const ParseError& error : result.parsed.errors) result.errors.push_back(error.display());
-  return result;
-}
-
-
-struct TreeCase {
-  std::string_view source;
-  std::string_view tree;
-};
+using expression_testing::parse_expression_for_test;
+using expression_testing::ParsedExpression;
+using expression_testing::TreeCase;
 
 TEST(ExpressionString, PlainAndBytesLiteralsAndTheirConcatenation) {
   const TreeCase cases[] = {
@@ -394,12 +369,8 @@ TEST(ExpressionString, TruncatedAndCorruptedSourcesNeverBreakAnInvariant) {
 
 // ---- Against CPython ----
 
-// The interpreters whose grammar nests quotes inside f-strings (PEP 701),
-// newest first.
-constexpr const char* kPeerPythons[] = {
-    "/root/.pyenv/versions/3.13.0/bin/python3",
-    "/root/.pyenv/versions/3.12.1/bin/python3",
-};
+// The first version whose grammar nests quotes inside f-strings.
+constexpr std::string_view kNestedQuotesVersion = "3.12";
 
 std::string hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -514,17 +485,12 @@ for line in sys.stdin:
 // Runs kFlattenScript over `inputs` with the first peer interpreter found;
 // nothing when there is none (`skip` says why), no lines when it failed.
 std::optional<std::vector<std::string>> run_flatten_peer(const std::vector<std::string>& inputs, std::string& skip) {
-  const char* python = nullptr;
-  for (const char* candidate : kPeerPythons) {
-    if (access(candidate, X_OK) == 0) {
-      python = candidate;
-      break;
-    }
-  }
-  if (python == nullptr) {
-    skip = "no Python 3.12 or 3.13 under /root/.pyenv/versions";
+  std::vector<test_support::Oracle> oracles = test_support::oracles_from(kNestedQuotesVersion);
+  if (oracles.empty()) {
+    skip = "no oracle interpreter of Python 3.12 or later";
     return std::nullopt;
   }
+  const std::string python = oracles.front().python;
   char dir_template[] = "/tmp/tolva_fstring_peer_XXXXXX";
   const char* dir = mkdtemp(dir_template);
   if (dir == nullptr) {
@@ -538,7 +504,7 @@ std::optional<std::vector<std::string>> run_flatten_peer(const std::vector<std::
     std::ofstream input(input_path);
     for (const std::string& line : inputs) input << line << '\n';
   }
-  const std::string command = std::string(python) + " " + script_path + " < " + input_path;
+  const std::string command = python + " " + script_path + " < " + input_path;
   std::string output;
   int status = -1;
   if (FILE* pipe = popen(command.c_str(), "r")) {

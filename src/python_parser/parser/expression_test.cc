@@ -2,7 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <exception>
 #include <functional>
@@ -16,7 +15,10 @@
 #include "python_parser/parser/depth_guard.h"
 #include "python_parser/parser/helpers.h"
 #include "python_parser/parser/parser.h"
+#include "python_parser/parser/shown_error_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/text.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 namespace {
@@ -300,31 +302,10 @@ std::string sexpr(const Expr* expr) {
   return out.str();
 }
 
-struct ShownError {
-  std::string text;
-  std::uint32_t start;
-  std::uint32_t end;
-  bool operator==(const ShownError&) const = default;
-};
+using parser_testing::ShownError;
+using parser_testing::shown;
 
-std::ostream& operator<<(std::ostream& out, const ShownError& error) {
-  return out << '"' << error.text << "\" " << error.start << ".." << error.end;
-}
-
-std::vector<ShownError> shown(const std::vector<ParseError>& errors) {
-  std::vector<ShownError> out;
-  for (const ParseError& error : errors) {
-    out.push_back({error.error.display(), error.range.start().raw, error.range.end().raw});
-  }
-  return out;
-}
-
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 // The pieces, one after the other (appends: GCC 12 warns falsely about
 // `std::string + std::string` temporaries).
@@ -902,29 +883,7 @@ TEST(Targets, SetExprCtxHandlesWideAndDeepTargets) {
 // Nesting: deep inputs parse, or stop with the one nesting error; loops stay
 // loops. Run on the main thread and on a thread with a 256 KiB stack.
 
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
-  struct Task {
-    const std::function<void()>* body;
-    std::exception_ptr error;
-  } task{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
-  pthread_t thread;
-  auto entry = [](void* argument) -> void* {
-    auto* t = static_cast<Task*>(argument);
-    try {
-      (*t->body)();
-    } catch (...) {
-      t->error = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &task), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attributes);
-  if (task.error) std::rethrow_exception(task.error);
-}
+using test_support::run_on_thread;
 
 struct DeepCase {
   std::string source;

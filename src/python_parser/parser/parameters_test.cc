@@ -10,6 +10,7 @@
 
 #include "python_parser/parser/expression.h"
 #include "python_parser/parser/parser.h"
+#include "python_parser/parser/shown_error_test_support.h"
 
 namespace python_parser {
 namespace {
@@ -17,24 +18,8 @@ namespace {
 using namespace python_ast;  // NOLINT: the node types, in a test
 using text_size::TextRange;
 
-struct ShownError {
-  std::string text;
-  std::uint32_t start;
-  std::uint32_t end;
-  bool operator==(const ShownError&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& out, const ShownError& error) {
-  return out << '"' << error.text << "\" " << error.start << ".." << error.end;
-}
-
-std::vector<ShownError> shown(const std::vector<ParseError>& errors) {
-  std::vector<ShownError> out;
-  for (const ParseError& error : errors) {
-    out.push_back({error.error.display(), error.range.start().raw, error.range.end().raw});
-  }
-  return out;
-}
+using parser_testing::ShownError;
+using parser_testing::shown;
 
 // The groups of a parameter list in one line:
 //   "po[a b=1] p[c] *args kw[d e=3] **kw"

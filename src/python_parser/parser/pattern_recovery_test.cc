@@ -8,15 +8,11 @@
 
 #include "python_ast/nodes_test_support.h"
 #include "support/fatal_error.h"
+#include "python_parser/parser/syntax_printer_test_support.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 
-namespace syntax_testing {
-// The S-expressions of pattern_test.cc; offsets counted from `base`.
-std::string sexpr(const python_ast::Expr* expr, std::uint32_t base);
-// Runs `body` on a thread with a stack of `stack_size` bytes.
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body);
-}  // namespace syntax_testing
 
 namespace {
 
@@ -24,7 +20,7 @@ using python_ast::Expr;
 using python_ast::Pattern;
 using python_ast::PatternAs;
 using python_ast::PatternValue;
-using syntax_testing::run_on_thread;
+using test_support::run_on_thread;
 using syntax_testing::sexpr;
 
 // Patterns built by hand, with the offsets of the source written beside

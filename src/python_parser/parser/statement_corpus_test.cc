@@ -1,5 +1,5 @@
 // The statement parser against CPython's own `ast`, over the standard
-// library of each Python interpreter that pyenv holds.
+// library of each oracle interpreter (test_support/oracle.h).
 //
 // For every file of the library that the interpreter compiles, the
 // interpreter writes a skeleton of its tree (the script below): one line per
@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "python_parser/parse.h"
+#include "test_support/oracle.h"
 
 extern char** environ;
 
@@ -585,14 +586,9 @@ std::string compare_file(const std::string& path, const std::vector<std::string>
 }
 
 void run_corpus(std::string_view version) {
-  std::string major_minor(version.substr(0, version.rfind('.')));
-  std::string root = "/root/.pyenv/versions/" + std::string(version);
-  std::string interpreter = root + "/bin/python3";
-  std::string library = root + "/lib/python" + major_minor;
-  struct stat info;
-  if (stat(interpreter.c_str(), &info) != 0 || stat(library.c_str(), &info) != 0) {
-    GTEST_SKIP() << "no Python " << version << " at " << root;
-  }
+  TOLVA_ORACLE_OR_SKIP(oracle, version);
+  const std::string& interpreter = oracle->python;
+  const std::string& library = oracle->stdlib;
 
   Child child({interpreter, "-W", "ignore", "-c", std::string(kSkeletonScript), library});
   ASSERT_TRUE(child.started()) << "could not start " << interpreter;
@@ -625,9 +621,9 @@ void run_corpus(std::string_view version) {
   EXPECT_TRUE(failures.empty()) << failures.size() << " of " << files << " files differ";
 }
 
-TEST(StatementCorpus, Python311StandardLibrary) { run_corpus("3.11.7"); }
-TEST(StatementCorpus, Python312StandardLibrary) { run_corpus("3.12.1"); }
-TEST(StatementCorpus, Python313StandardLibrary) { run_corpus("3.13.0"); }
+TEST(StatementCorpus, Python311StandardLibrary) { run_corpus("3.11"); }
+TEST(StatementCorpus, Python312StandardLibrary) { run_corpus("3.12"); }
+TEST(StatementCorpus, Python313StandardLibrary) { run_corpus("3.13"); }
 
 }  // namespace
 }  // namespace python_parser

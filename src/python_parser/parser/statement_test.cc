@@ -1,7 +1,6 @@
 #include "python_parser/parser/statement.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
 #include <exception>
 #include <functional>
@@ -12,6 +11,8 @@
 #include "python_parser/parse.h"
 #include "python_ast/walk.h"
 #include "python_parser/parser/depth_guard.h"
+#include "test_support/text.h"
+#include "test_support/threads.h"
 
 // The tree tests print a module's statements as compact S-expressions:
 //
@@ -497,12 +498,7 @@ void expect_first_errors(std::span<const FirstErrorCase> cases) {
   }
 }
 
-std::string repeat(std::string_view text, std::size_t count) {
-  std::string out;
-  out.reserve(text.size() * count);
-  for (std::size_t i = 0; i < count; ++i) out += text;
-  return out;
-}
+using test_support::repeat;
 
 // ---- Statement ends ----
 
@@ -824,30 +820,7 @@ TEST(Statement, RangesEndAtTheLastToken) {
 
 // ---- Nesting ----
 
-// Runs `body` on a thread with a stack of `stack_size` bytes.
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
-  struct Context {
-    const std::function<void()>* body;
-    std::exception_ptr failure;
-  } context{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, stack_size), 0);
-  pthread_t thread;
-  auto entry = [](void* raw) -> void* {
-    auto* ctx = static_cast<Context*>(raw);
-    try {
-      (*ctx->body)();
-    } catch (...) {
-      ctx->failure = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &context), 0);
-  pthread_attr_destroy(&attributes);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  if (context.failure) std::rethrow_exception(context.failure);
-}
+using test_support::run_on_thread;
 
 std::string nested_blocks(std::size_t depth, std::string_view header) {
   std::string text;

@@ -11,19 +11,12 @@
 #include "python_parser/lexer.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
+#include "python_parser/parser/syntax_printer_test_support.h"
+#include "test_support/threads.h"
+#include "test_support/oracle.h"
 
 namespace python_parser {
 
-namespace syntax_testing {
-// From pattern_test.cc: the S-expression of an expression (offsets counted
-// from `base`), and the differences between this parser and CPython's over
-// whole texts (nothing when the interpreter cannot be run).
-std::string sexpr(const python_ast::Expr* expr, std::uint32_t base);
-std::optional<std::vector<std::string>> snippet_differences_from_cpython(const std::string& interpreter,
-                                                                         const std::vector<std::string>& sources);
-// Runs `body` on a thread with a stack of `stack_size` bytes.
-void run_on_thread(std::size_t stack_size, const std::function<void()>& body);
-}  // namespace syntax_testing
 
 namespace {
 
@@ -220,7 +213,7 @@ TEST(WithStatement, DeepParenthesesEndWithOneError) {
       EXPECT_EQ(parse.parsed.errors.front().error.display(), kNestingTooDeepMessage);
     };
     check();
-    syntax_testing::run_on_thread(256 * 1024, check);
+    test_support::run_on_thread(256 * 1024, check);
   }
 }
 
@@ -239,8 +232,9 @@ TEST(WithStatement, AgreesWithCPython) {
   std::vector<std::string> sources;
   for (std::string_view header : headers) sources.push_back(with_statement(header));
   sources.push_back("async def f():\n    async with a as b, (c) as d:\n        pass\n");
-  auto differences = syntax_testing::snippet_differences_from_cpython("/usr/bin/python3", sources);
-  if (!differences) GTEST_SKIP() << "/usr/bin/python3 cannot be run";
+  TOLVA_TEST_PYTHON_OR_SKIP(python);
+  auto differences = syntax_testing::snippet_differences_from_cpython(*python, sources);
+  ASSERT_TRUE(differences.has_value()) << *python << " cannot be run";
   for (const std::string& difference : *differences) ADD_FAILURE() << difference;
 }
 

@@ -4,7 +4,7 @@ Usage: expr_differential.py EXPR_DUMP PYTHON [--jobs N] [--seed S] [--random N]
                             [--no-corpus] [--show N]
 
 Two sets of expressions, both parsed here in expression mode by EXPR_DUMP
-and by PYTHON (a pyenv interpreter, through expr_reference.py, since its own
+and by PYTHON (an oracle interpreter, through expr_reference.py, since its own
 `ast` is the version compared) with ast.parse(mode="eval"):
 
   1. Corpus: the source segment of every statement-level expression of
@@ -87,6 +87,8 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.dirname(HERE))
+import oracles  # noqa: E402
 REFERENCE = os.path.join(HERE, "expr_reference.py")
 
 # ---------------------------------------------------------------------------
@@ -683,9 +685,9 @@ def main():
     parser.add_argument("--show", type=int, default=8)
     args = parser.parse_args()
 
-    if not os.path.exists(args.python):
-        print("skipped: %s is not installed" % args.python)
-        return 77
+    missing = oracles.interpreter_missing(args.python)
+    if missing:
+        return oracles.unavailable(missing)
     sys.setrecursionlimit(20000)
     mismatches = 0
     began = time.time()

@@ -1,6 +1,6 @@
 """The reference side of the expression differential test.
 
-Run by one of the pyenv interpreters, whose own `ast` is the version being
+Run by one of the oracle interpreters, whose own `ast` is the version being
 compared. Two commands:
 
   expr_reference.py segments SHARD SHARDS

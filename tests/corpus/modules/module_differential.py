@@ -4,12 +4,16 @@ Usage: module_differential.py DUMP PYTHON [--newest PYTHON] [--jobs N]
                               [--report FILE] [--only TEXT] [--no-snippets]
 
 DUMP is tolva-dump (modes ast and check);
-PYTHON a pyenv interpreter, whose own standard library (every .py file,
+PYTHON an oracle interpreter (tests/corpus/oracles.py), whose own standard library (every .py file,
 site-packages excluded) and whose grammar tests' snippets (reference.py
-harvest) are the corpus. Each text is parsed by DUMP and by PYTHON's
+harvest) are the corpus, with generated nesting texts and one fixture per
+normalisation that only such texts need (differences.FIXTURES). Each text
+is parsed by DUMP and by PYTHON's
 ast.parse (reference.py parse, in subprocesses, batch by batch):
 
-  - a text that ast.parse accepts must parse here with no error, and the two
+  - a text that ast.parse accepts must parse here with no error, unless an
+    entry of differences.REJECTED_HERE recognises it (on the text's label or
+    on CPython's compile() verdict, reference.py compile), and the two
     trees must be equal once both are in one shape (differences.py lists the
     normalisations: elif chains, async flags, parameter defaults, constant
     values, decorated definitions starting at "@", positions as byte
@@ -17,7 +21,8 @@ ast.parse (reference.py parse, in subprocesses, batch by batch):
   - a text that ast.parse rejects must be rejected here too, unless an entry
     of differences.ACCEPTED_HERE recognises it; one of them, "later-syntax",
     is recognised by the newest interpreter (--newest) accepting the text
-    with the same tree;
+    with the same tree; every entry is judged on CPython's side (the line
+    and column of its error, its message) and on the text, never on ours;
   - on every text: parse_module's verdict (check mode) agrees with the
     errors of the full parse (ast mode), the first error's text included;
     token ranges lie inside the text and follow each other; error ranges lie
@@ -32,6 +37,7 @@ agree, 1 otherwise, 77 (skip) when PYTHON is missing.
 """
 
 import argparse
+import ast
 import collections
 import json
 import multiprocessing
@@ -45,7 +51,9 @@ import unicodedata
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
+sys.path.insert(0, os.path.dirname(HERE))
 import differences  # noqa: E402
+import oracles  # noqa: E402
 import reference  # noqa: E402
 
 SKIP = 77
@@ -233,9 +241,8 @@ class Ours:
     # -- parameters
 
     def arg(self, parameter):
-        # NORMALISATION parameters: the range starts at the name.
-        return {"_t": "arg", "_r": [parameter["name"]["range"][0], parameter["range"][1]],
-                "arg": parameter["name"]["id"], "annotation": self.opt(parameter["annotation"])}
+        return {"_t": "arg", "_r": parameter["range"], "arg": parameter["name"]["id"],
+                "annotation": self.opt(parameter["annotation"])}
 
     def arguments(self, p):
         # NORMALISATION parameters
@@ -335,14 +342,9 @@ class Ours:
                 "comparators": self.list(n["comparators"])}
 
     def n_ExprCall(self, n):
+        # NORMALISATION call-arguments (CPython's side: prepare_reference).
         arguments = n["arguments"]
         args = self.list(arguments["args"])
-        # NORMALISATION call-arguments: a sole generator takes the call's
-        # parentheses.
-        if len(arguments["args"]) == 1 and not arguments["keywords"]:
-            only = arguments["args"][0]
-            if only["type"] == "ExprGenerator" and not only["parenthesized"]:
-                args[0]["_r"] = arguments["range"]
         return {"_t": "Call", "_r": n["range"], "func": self.node(n["function"]), "args": args,
                 "keywords": self.list(arguments["keywords"])}
 
@@ -535,10 +537,24 @@ def prepare_reference(node, source, version):
         # NORMALISATION type-comments
         node.pop("type_comment", None)
         kind = node["_t"]
+        has_raw_cr = "_r" in node and 0x0D in source[node["_r"][0]:node["_r"][1]]
+        if kind == "JoinedStr" and has_raw_cr:
+            # NORMALISATION raw-line-breaks-in-strings (before joined-strings)
+            joined_with_raw_line_breaks(node, source[node["_r"][0]:node["_r"][1]])
+        if kind == "Constant" and node["value"][0] == "bytes" and has_raw_cr:
+            # NORMALISATION raw-line-breaks-in-strings
+            data = literal_with_raw_line_breaks(source[node["_r"][0]:node["_r"][1]], bytes.fromhex(node["value"][1]))
+            node["value"][1] = data.hex()
         if kind == "Constant" and node["value"][0] == "str":
             # NORMALISATION lone-surrogates
             text = bytes.fromhex(node["value"][1]).decode("utf-8", "surrogatepass")
+            if has_raw_cr:
+                # NORMALISATION raw-line-breaks-in-strings
+                text = literal_with_raw_line_breaks(source[node["_r"][0]:node["_r"][1]], text)
             node["value"][1] = SURROGATE.sub("\ufffd", text)
+            if node.get("kind") is None and "_r" in node and source[node["_r"][0]:node["_r"][0] + 1] == b"U":
+                # NORMALISATION string-prefix-case
+                node["kind"] = "u"
         position = node.get("_r")
         # NORMALISATION trailing-semicolons
         if position is not None and position[1] > 0 and source[position[1] - 1] == 0x3B:
@@ -552,9 +568,149 @@ def prepare_reference(node, source, version):
                 node["_r"] = [i, position[1]]
         if kind == "JoinedStr":
             prepare_joined(node, version)
+        if kind in ("FunctionDef", "AsyncFunctionDef", "Lambda"):
+            # NORMALISATION parameters: a variadic parameter starts at its star.
+            for field in ("vararg", "kwarg"):
+                parameter = node["args"][field]
+                if parameter is not None and "_r" in parameter:
+                    parameter["_r"] = [star_before(source, parameter["_r"][0]), parameter["_r"][1]]
+        if kind == "Call" and len(node["args"]) == 1 and not node["keywords"]:
+            # NORMALISATION call-arguments: a sole generator without its own
+            # parentheses gives the call's back.
+            # (Positions stripped by joined-strings-3.11 stay absent.)
+            only = node["args"][0]
+            if only["_t"] == "GeneratorExp" and "_r" in only and "_r" in node["func"] and \
+                    source[only["_r"][0]] == 0x28 and \
+                    only["_r"][0] == node["func"]["_r"][1] + call_gap(source, node["func"]["_r"][1]):
+                only["_r"] = inside_call_parentheses(source, only)
         for value in node.values():
             if isinstance(value, (list, dict)):
                 stack.append(value)
+
+
+RAW_CR = re.compile(rb"(?<!\\)\r")
+# ASCII control characters that a literal may hold raw and that stand for a
+# raw CR while CPython reads the literal again.
+PLACEHOLDERS = [c for c in range(1, 32) if c not in b"\t\n\v\f\r"]
+
+
+def reread_with_raw_line_breaks(literal, read):
+    """NORMALISATION raw-line-breaks-in-strings: `read(text)` applied to the
+    source bytes of a literal in which every raw CR (not after a backslash)
+    is held by a placeholder character, and a function that turns the
+    placeholder in a value back into the CR; None when it cannot be done."""
+    placeholder = next((c for c in PLACEHOLDERS if c not in literal), None)
+    if placeholder is None:
+        return None
+    try:
+        value = read(RAW_CR.sub(bytes([placeholder]), literal))
+    except (ValueError, SyntaxError, UnicodeDecodeError, MemoryError, RecursionError):
+        return None
+
+    def restore(kept):
+        if isinstance(kept, bytes):
+            return kept.replace(bytes([placeholder]), b"\r")
+        return kept.replace(chr(placeholder), "\r")
+
+    return value, restore
+
+
+def literal_with_raw_line_breaks(literal, value):
+    """A str or bytes literal's value (source bytes `literal`) with its raw
+    CRs kept; `value` when it cannot be read again."""
+    found = reread_with_raw_line_breaks(literal, lambda text: ast.literal_eval(ast.parse(b"(" + text + b")", mode="eval")))
+    if found is None or type(found[0]) is not type(value):
+        return value
+    kept, restore = found
+    return restore(kept)
+
+
+def joined_with_raw_line_breaks(node, literal):
+    """The literal parts of a JoinedStr (source bytes `literal`, CPython's
+    node in the reference's shape) with their raw CRs kept, in place."""
+    found = reread_with_raw_line_breaks(literal, lambda text: ast.parse(b"(" + text + b")", mode="eval").body)
+    if found is None or not isinstance(found[0], ast.JoinedStr):
+        return
+    kept, restore = found
+
+    def walk(ours, theirs):
+        if len(ours["values"]) != len(theirs.values):
+            return
+        for mine, again in zip(ours["values"], theirs.values):
+            if mine["_t"] == "Constant" and isinstance(again, ast.Constant) and isinstance(again.value, str):
+                mine["value"] = ["str", restore(again.value).encode("utf-8", "surrogatepass").hex()]
+            elif mine["_t"] == "FormattedValue" and isinstance(again, ast.FormattedValue):
+                if mine["format_spec"] is not None and isinstance(again.format_spec, ast.JoinedStr):
+                    walk(mine["format_spec"], again.format_spec)
+
+    walk(node, kept)
+
+
+LAYOUT_BYTES = b" \t\f\r\n"
+
+
+def skip_layout(source, i, end):
+    """The first offset from `i` (below `end`) that is not blank, a line
+    break, a line continuation or a comment."""
+    while i < end:
+        byte = source[i]
+        if byte in LAYOUT_BYTES:
+            i += 1
+        elif byte == 0x5C and i + 1 < end and source[i + 1] in b"\r\n":
+            i += 1
+        elif byte == 0x23:
+            while i < end and source[i] not in b"\r\n":
+                i += 1
+        else:
+            break
+    return i
+
+
+def call_gap(source, end_of_function):
+    """The layout between a call's function and its "(" (none is usual)."""
+    return skip_layout(source, end_of_function, len(source)) - end_of_function
+
+
+def inside_call_parentheses(source, generator):
+    """The range of a generator that is a call's sole argument, the call's
+    parentheses (which CPython's range takes in) left out: from the first
+    token after "(" to the end of the last token before ")". Between the
+    last clause's end and the ")" stand only layout and closing brackets of
+    parenthesized parts."""
+    start, end = generator["_r"]
+    first = skip_layout(source, start + 1, end)
+    last_clause = generator["generators"][-1]
+    parts = [last_clause["iter"]] + last_clause["ifs"]
+    i = max(part["_r"][1] for part in parts)
+    last = i
+    while i < end - 1:
+        i = skip_layout(source, i, end - 1)
+        if i < end - 1 and source[i] == 0x29:
+            i += 1
+            last = i
+        else:
+            break
+    return [first, last]
+
+
+def star_before(source, name_start):
+    """The offset of the `*` or `**` before a variadic parameter's name; only
+    layout stands between them."""
+    i = name_start - 1
+    while i >= 0:
+        byte = source[i]
+        if byte in LAYOUT_BYTES or (byte == 0x5C and i + 1 < len(source) and source[i + 1] in b"\r\n"):
+            i -= 1
+            continue
+        if byte == 0x2A:
+            return i - 1 if i >= 1 and source[i - 1] == 0x2A else i
+        # A comment between the star and the name: back to its line's start.
+        line_start = max(source.rfind(b"\n", 0, i), source.rfind(b"\r", 0, i)) + 1
+        hash_at = source.find(b"#", line_start, i + 1)
+        if hash_at < 0:
+            break
+        i = hash_at - 1
+    return name_start
 
 
 def prepare_joined(node, version):
@@ -772,8 +928,13 @@ def run(command, stdin=None):
     return completed.returncode, completed.stdout, completed.stderr
 
 
-def start_reference(python, paths):
-    process = subprocess.Popen([python, REFERENCE, "parse"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+def compile_reference(python, paths):
+    """CPython's compile() verdicts by path (reference.py compile)."""
+    return finish_reference(python, start_reference(python, paths, "compile"))
+
+
+def start_reference(python, paths, mode="parse"):
+    process = subprocess.Popen([python, REFERENCE, mode], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE)
     # A thread feeds and drains it while our side runs.
     result = {}
@@ -874,6 +1035,7 @@ def process_batch(settings, jobs):
     records, verdicts, trouble = our_dumps(settings.dump, paths)
     references = finish_reference(settings.python, pending)
     later = []
+    rejected_here = []
     if trouble:
         results.append((jobs[0].label + " (batch)", "failure", "dump exit status", f"DUMP FAILED on the batch of {jobs[0].label}:\n{trouble}"))
     for job in jobs:
@@ -899,14 +1061,8 @@ def process_batch(settings, jobs):
         accepted = "tree" in reference
         if accepted:
             if errors:
-                cause = rejection_cause(errors[0][0])
-                listed = next((d for d in differences.REJECTED_HERE if d.matches(source.decode("utf-8", "replace"), errors[0][0])), None)
-                if listed is not None:
-                    results.append((job.label, "lenient", listed.name, None))
-                    continue
-                line = source_line(source, errors[0][1])
-                results.append((job.label, "failure", f"rejected here: {cause}",
-                                f"REJECTED HERE {job.label}: {expected}\n  {line}"))
+                # Judged after the loop, with CPython's compile() verdict.
+                rejected_here.append((job, source, errors, expected))
                 continue
             if not differences.compared_as_utf8(source):
                 results.append((job.label, "skipped", "source-encoding", None))
@@ -928,11 +1084,22 @@ def process_batch(settings, jobs):
             results.append((job.label, "both-reject", None, None))
             continue
         text = source.decode("utf-8", "replace")
-        listed = next((d for d in differences.ACCEPTED_HERE if d.matches(text, message)), None)
+        listed = next((d for d in differences.ACCEPTED_HERE if d.matches(text, reference, job.label)), None)
         if listed is not None:
             results.append((job.label, "lenient", listed.name, None))
             continue
         later.append((job, record, source, message))
+    compiled = compile_reference(settings.python, [job.path for job, _, _, _ in rejected_here]) if rejected_here else {}
+    for job, source, errors, expected in rejected_here:
+        text = source.decode("utf-8", "replace")
+        verdict = compiled.get(job.path, {})
+        listed = next((d for d in differences.REJECTED_HERE if d.matches(text, verdict, job.label)), None)
+        if listed is not None:
+            results.append((job.label, "lenient", listed.name, None))
+            continue
+        line = source_line(source, errors[0][1])
+        results.append((job.label, "failure", f"rejected here: {rejection_cause(errors[0][0])}",
+                        f"REJECTED HERE {job.label}: {expected}\n  {line}"))
     if later and settings.newest and settings.newest_version > settings.version:
         newer = reference_trees(settings.newest, [job.path for job, _, _, _ in later])
     else:
@@ -1055,14 +1222,14 @@ def main():
     parser.add_argument("--details", type=int, default=1, help="failures printed in full per cause")
     args = parser.parse_args()
 
-    if not os.access(args.python, os.X_OK):
-        print(f"SKIP: no interpreter at {args.python}")
-        return SKIP
+    missing = oracles.interpreter_missing(args.python)
+    if missing:
+        return oracles.unavailable(missing)
     if not os.access(args.dump, os.X_OK):
         print(f"error: no dump executable at {args.dump}")
         return 1
     version, libdir = interpreter_info(args.python)
-    newest = args.newest if args.newest and os.access(args.newest, os.X_OK) else None
+    newest = args.newest if args.newest and not oracles.interpreter_missing(args.newest) else None
     newest_version = interpreter_info(newest)[0] if newest else version
     if args.newest and not newest:
         print(f"note: no newest interpreter at {args.newest}; syntax of later versions is not recognised")
@@ -1082,6 +1249,11 @@ def main():
                 with open(path, "wb") as file:
                     file.write(text.encode("utf-8", "surrogatepass"))
                 jobs.append(Job(path, f"{origin} (snippet {i})"))
+            for name, text in differences.FIXTURES.items():
+                path = os.path.join(scratch, f"fixture_{name}.py")
+                with open(path, "wb") as file:
+                    file.write(text)
+                jobs.append(Job(path, f"fixture: {name}"))
             for i, (label, text) in enumerate(nested_texts()):
                 path = os.path.join(scratch, f"generated_{i:05d}.py")
                 with open(path, "wb") as file:

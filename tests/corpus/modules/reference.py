@@ -4,13 +4,18 @@ Run by each interpreter under test (3.11 and later), never by the harness's
 own interpreter, so that the tree compared is that interpreter's `ast`.
 
   reference.py parse      standard input: a JSON list of file paths
+  reference.py compile    the same, through compile(): the errors that only
+                          the compiler finds
   reference.py harvest LIBDIR
                           writes the snippets of the grammar tests (below)
 
 parse: one JSON line per path, in order:
   {"path": P, "tree": TREE}        ast.parse accepted the file's bytes
   {"path": P, "rejected": TEXT}    it raised (SyntaxError, ValueError for NUL
-                                   bytes, RecursionError, ...)
+   [, "line": N, "column": C]      bytes, RecursionError, ...); N and C are the
+                                   line and the column (1-based, characters)
+                                   that a SyntaxError names
+  {"path": P, "compiled": true}    (compile) compile() accepted it
 TREE is the interpreter's tree in a generic shape, with nothing of this
 system's:
   - a node is {"_t": class name, "_r": [start, end], field: value, ...} with
@@ -115,16 +120,36 @@ def parse_one(path):
     try:
         tree = ast.parse(data, filename=path)
     except (SyntaxError, ValueError, RecursionError, MemoryError, OverflowError) as error:
-        text = f"{type(error).__name__}: {error}"
-        return {"path": path, "rejected": text}
+        return rejection(path, error)
     return {"path": path, "tree": generic(tree, Offsets(data))}
 
 
-def run_parse():
+def rejection(path, error):
+    """The record of a refusal; "line" is the line that a SyntaxError names."""
+    record = {"path": path, "rejected": f"{type(error).__name__}: {error}"}
+    if isinstance(error, SyntaxError) and error.lineno is not None:
+        record["line"] = error.lineno
+        if error.offset is not None:
+            record["column"] = error.offset
+    return record
+
+
+def compile_one(path):
+    """Whether the whole compiler (not only the parser) takes the file."""
+    with open(path, "rb") as file:
+        data = file.read()
+    try:
+        compile(data, path, "exec", dont_inherit=True)
+    except (SyntaxError, ValueError, RecursionError, MemoryError, OverflowError) as error:
+        return rejection(path, error)
+    return {"path": path, "compiled": True}
+
+
+def run_parse(one=parse_one):
     paths = json.load(sys.stdin)
     out = sys.stdout
     for path in paths:
-        out.write(json.dumps(parse_one(path), ensure_ascii=True))
+        out.write(json.dumps(one(path), ensure_ascii=True))
         out.write("\n")
     out.flush()
 
@@ -321,6 +346,9 @@ def main():
     if sys.argv[1:2] == ["parse"]:
         target = run_parse
         args = ()
+    elif sys.argv[1:2] == ["compile"]:
+        target = run_parse
+        args = (compile_one,)
     elif len(sys.argv) == 3 and sys.argv[1] == "harvest":
         target = run_harvest
         args = (sys.argv[2],)
