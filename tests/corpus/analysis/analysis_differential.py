@@ -49,6 +49,8 @@ REFERENCE = os.path.join(HERE, "reference.py")
 DECORATE = os.path.join(HERE, "decorate.py")
 FIXTURES = os.path.join(HERE, "fixtures")
 SKIP = 77
+sys.path.insert(0, os.path.dirname(HERE))
+import oracles  # noqa: E402
 BATCH = 40
 
 # Folders the fixtures are also copied into, below the temporary root.
@@ -445,9 +447,9 @@ def main():
     parser.add_argument("--runs", default="fixtures,plain,decorated,rewritten")
     args = parser.parse_args()
     args.dump = os.path.abspath(args.dump)
-    if not os.path.exists(args.python):
-        print(f"SKIP: no interpreter at {args.python}")
-        return SKIP
+    missing = oracles.interpreter_missing(args.python)
+    if missing:
+        return oracles.unavailable(missing)
     if not has_analyse_mode(args.dump):
         print(f"SKIP: {args.dump} has no analyse mode")
         return SKIP

@@ -348,9 +348,12 @@ def main():
         print(__doc__)
         return 2
     python = sys.argv[1]
-    if not os.path.exists(python):
-        print(f"SKIP: no interpreter at {python}")
-        return SKIP
+    sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    import oracles
+
+    missing = oracles.interpreter_missing(python)
+    if missing:
+        return oracles.unavailable(missing)
     return subprocess.run([python, "-W", "ignore", os.path.abspath(__file__), "--inner"]).returncode
 
 
