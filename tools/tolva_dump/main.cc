@@ -3,6 +3,8 @@
 //   tolva-dump tokens FILE...    the lexer's tokens and lexical errors
 //   tolva-dump ast FILE...       the syntax tree, tokens and every error
 //   tolva-dump check FILE...     parse_module's verdict on each file
+//   tolva-dump analyse ROOT FILE...
+//                                the analysis of each file (records, locations)
 //
 // FILE "-" reads standard input. See kUsage below for the output formats.
 
@@ -19,12 +21,14 @@
 #include "python_parser/cursor.h"
 #include "python_parser/lexer.h"
 #include "support/fatal_error.h"
+#include "tolva_dump/analyse.h"
 #include "tolva_dump/input.h"
 #include "tolva_dump/parse_modes.h"
 
 namespace {
 
 constexpr std::string_view kUsage = R"(usage: tolva-dump tokens|ast|check FILE...
+       tolva-dump analyse ROOT FILE...
 
 tokens: lexes each FILE ("-" for standard input) as a Python module, as the parser's
 token source would (no re-lexing), and prints for each file:
@@ -60,7 +64,22 @@ dump with byte ranges, the tokens without the final EndOfFile, the errors
 check: parses each FILE with parse_module and prints "ok PATH", or
 "error PATH: TEXT" with the first error's text.
 
-Exit status: 0 when every file was read (syntax and lexical errors
+analyse: reads each FILE as the project analysis does (strict UTF-8, no
+"-"), parses it and analyses it as a file of the project below ROOT, and
+prints one JSON object per line, in argument order:
+  {"path": PATH, "module": MODULE, "uri": URI, "feature_classes": [...],
+   "functions": [...], "resolvers": [...]}
+or, when the file cannot be read or parsed, {"path": PATH, "module": MODULE,
+"error": TEXT} with the parse cache's error text. MODULE is the dotted module
+name of PATH below ROOT; URI the file's "file://" URI, or null when the path
+gives no location (then the lists are empty). Records are objects whose keys
+are the record's fields in declaration order ("namespace" for the namespace);
+a location is [START_LINE, START_CHARACTER, END_LINE, END_CHARACTER] (zero-
+based, characters are Unicode scalar values) or null; maps are objects with
+keys in byte order; "resolvers" repeats the matching records of "functions".
+Exit status 0, whatever the files hold; 3 when an analysis failed fatally.
+
+Exit status of the other modes: 0 when every file was read (syntax and lexical errors
 included), 1 when a file could not be read, 2 for a usage error, 3 when
 lexing or parsing failed fatally.
 )";
@@ -191,9 +210,14 @@ int main(int argc, char** argv) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
     return 0;
   }
-  if (args.size() < 2 || (args[0] != "tokens" && args[0] != "ast" && args[0] != "check")) {
+  if (args.size() < 2 || (args[0] != "tokens" && args[0] != "ast" && args[0] != "check" && args[0] != "analyse")) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
     return 2;
+  }
+  if (args[0] == "analyse") {
+    std::ios::sync_with_stdio(false);
+    std::span<const std::string> paths(args.data() + 2, args.size() - 2);
+    return tolva_dump::analyse_files(args[1], paths, std::cout);
   }
   if (args[0] != "tokens") {
     std::ios::sync_with_stdio(false);
