@@ -111,8 +111,12 @@ def main():
             index.nonblocking_start_index()
             cold(index)
 
-        print(f"cold first lookup, one thread:              {once_s(new_index, cold, args.cold_runs):9.3f} s")
-        print(f"cold first lookup, background indexing:     {once_s(new_index, cold_indexed, args.cold_runs):9.3f} s")
+        def report(label, value, unit):
+            print(f"{label:<72} {value:10.3f} {unit}")
+
+        report("cold first lookup, one thread", once_s(new_index, cold, args.cold_runs), "s")
+        report("cold first lookup, background indexing started just before", once_s(new_index, cold_indexed,
+                                                                                        args.cold_runs), "s")
 
         index = new_index()
         index.nonblocking_start_index()
@@ -152,14 +156,14 @@ def main():
             for name in names:
                 getattr(record, name)
 
-        print(f"warm resolver_ast, first module ({first.module}):"
-              f" {per_call_us(lambda: index.resolver_ast(first.module, first.resolver_name), 2000):9.2f} us")
-        print(f"warm resolver_ast, last module ({last.module}):"
-              f" {per_call_us(lambda: index.resolver_ast(last.module, last.resolver_name), 200):9.2f} us")
-        print(f"warm lookup (last module) + all 15 attributes: {per_call_us(read_all, 200):9.2f} us")
+        report(f"warm resolver_ast, first module ({first.module})",
+               per_call_us(lambda: index.resolver_ast(first.module, first.resolver_name), 2000), "us")
+        report(f"warm resolver_ast, last module ({last.module})",
+               per_call_us(lambda: index.resolver_ast(last.module, last.resolver_name), 2000), "us")
+        report("warm resolver_ast (last module) and reading all 15 attributes", per_call_us(read_all, 2000), "us")
         cls, count = largest
-        print(f"fields of the largest feature class ({cls.module}.{cls.class_name}, {count} fields):"
-              f" {per_call_us(lambda: cls.fields, 2000):9.2f} us")
+        report(f"fields of the largest feature class ({cls.module}.{cls.class_name}, {count} fields)",
+               per_call_us(lambda: cls.fields, 2000), "us")
 
 
 if __name__ == "__main__":
