@@ -1,8 +1,12 @@
-// libFuzzer target over parse_module: any bytes in, no crash, no hang and no
+// libFuzzer target over the parse entries, in both statement modes: every
+// input is parsed as a module and as an IPython cell (so the seed corpus of
+// plain Python files serves both, and the mutations that add "!", "%" or
+// "?" reach the escape commands). Any bytes in, no crash, no hang and no
 // FatalError out (a FatalError is a broken invariant of the front end, so
-// it is a finding), and the result holds its invariants:
-//   - parse_module succeeds exactly when the full parse has no error, and
-//     otherwise answers the full parse's first error;
+// it is a finding), and each result holds its invariants:
+//   - the checked entry (parse_module for a module, parse for a cell)
+//     succeeds exactly when the full parse has no error, and otherwise
+//     answers the full parse's first error;
 //   - tokens lie inside the text and follow each other in order;
 //   - errors lie inside the text and no two consecutive ones start at the
 //     same offset, unless both are the lexer's;
@@ -15,8 +19,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "python_ast/walk.h"
@@ -63,9 +69,21 @@ class RangeChecker final : public python_ast::SourceOrderVisitor {
   std::vector<python_ast::AnyNodeRef> open_;
 };
 
-void check(std::string_view source) {
+// The checked entry's answer for `mode`: nothing on success, else its error.
+std::optional<python_parser::ParseError> checked_answer(std::string_view source, python_parser::Mode mode) {
+  if (mode == python_parser::Mode::Module) {
+    python_parser::ModuleParseResult result = python_parser::parse_module(source);
+    if (result.has_value()) return std::nullopt;
+    return std::move(result).error();
+  }
+  python_parser::ParseResult<python_ast::Mod> result = python_parser::parse(source, mode);
+  if (result.has_value()) return std::nullopt;
+  return std::move(result).error();
+}
+
+void check(std::string_view source, python_parser::Mode mode) {
   const auto size = static_cast<std::uint32_t>(source.size());
-  python_parser::Parsed<python_ast::Mod> parsed = python_parser::parse_unchecked(source, python_parser::Mode::Module);
+  python_parser::Parsed<python_ast::Mod> parsed = python_parser::parse_unchecked(source, mode);
 
   std::uint32_t previous_end = 0;
   for (const python_ast::Token& token : parsed.tokens) {
@@ -97,13 +115,14 @@ void check(std::string_view source) {
   RangeChecker ranges(size, parsed.errors.empty());
   python_ast::walk(*parsed.syntax, ranges);
 
-  python_parser::ModuleParseResult result = python_parser::parse_module(source);
-  if (result.has_value() != parsed.errors.empty()) {
-    finding(std::string("parse_module ") + (result.has_value() ? "succeeded" : "failed") + " while the full parse has " +
+  const char* entry = mode == python_parser::Mode::Module ? "parse_module" : "parse in IPython mode";
+  const std::optional<python_parser::ParseError> answer = checked_answer(source, mode);
+  if (!answer.has_value() != parsed.errors.empty()) {
+    finding(std::string(entry) + (!answer.has_value() ? " succeeded" : " failed") + " while the full parse has " +
             std::to_string(parsed.errors.size()) + " errors");
   }
-  if (!result.has_value() && !(result.error() == parsed.errors.front())) {
-    finding("parse_module answers " + result.error().display() + ", the full parse's first error is " +
+  if (answer.has_value() && !(*answer == parsed.errors.front())) {
+    finding(std::string(entry) + " answers " + answer->display() + ", the full parse's first error is " +
             parsed.errors.front().display());
   }
 }
@@ -113,7 +132,8 @@ void check(std::string_view source) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string_view source(reinterpret_cast<const char*>(data), size);
   try {
-    check(source);
+    check(source, python_parser::Mode::Module);
+    check(source, python_parser::Mode::Ipython);
   } catch (const tolva::FatalError& error) {
     finding(std::string("FatalError: ") + error.message());
   }

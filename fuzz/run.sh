@@ -7,7 +7,9 @@
 # TOLVA_FUZZ_JOBS, parallel fuzzing processes (default 1).
 #
 # The seed corpus is written into the build folder on the first run: a few
-# hundred small files sampled from the standard library of /usr/bin/python3.
+# hundred small files sampled from the standard library of /usr/bin/python3;
+# the IPython cells of fuzz/ipython_seeds join them (every input is parsed in
+# both modes).
 # Inputs the fuzzer finds go to $TOLVA_FUZZ_BUILD/corpus, crashes to
 # $TOLVA_FUZZ_BUILD/artifacts, the logs of parallel jobs to
 # $TOLVA_FUZZ_BUILD/fuzz-N.log. Exit status: non-zero when the fuzzer found a
@@ -47,10 +49,11 @@ parallel=()
 if [ "$jobs" -gt 1 ]; then parallel=(-jobs="$jobs" -workers="$jobs"); fi
 # Parallel jobs write their logs (fuzz-N.log) into the working folder.
 dict="$PWD/fuzz/python.dict"
+ipython_seeds="$PWD/fuzz/ipython_seeds"
 cd "$build"
 status=0
 ./parse_fuzzer "${parallel[@]}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=65536 \
-  -dict="$dict" -print_final_stats=1 -artifact_prefix=artifacts/ corpus seeds || status=$?
+  -dict="$dict" -print_final_stats=1 -artifact_prefix=artifacts/ corpus seeds "$ipython_seeds" || status=$?
 if [ "$status" -ne 0 ] && [ "$jobs" -gt 1 ]; then
   # A finding is in the log of the job that made it.
   grep -l -E 'ERROR|SUMMARY|parse_fuzzer: ' fuzz-*.log | xargs -r tail -n 60

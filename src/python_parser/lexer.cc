@@ -315,6 +315,13 @@ TokenValue TokenValue::interpolated_string_middle(std::string_view text) {
   return value;
 }
 
+TokenValue TokenValue::ipy_escape_command(python_ast::IpyEscapeKind kind, std::string_view text) {
+  TokenValue value;
+  value.tag_ = TokenValueTag::IpyEscapeCommand;
+  value.payload_.ipy_escape_command = {text.data(), static_cast<std::uint32_t>(text.size()), kind};
+  return value;
+}
+
 void TokenValue::expect(TokenValueTag tag) const {
   if (tag_ != tag) [[unlikely]] tolva::fatal("a token value was read as a kind it does not hold");
 }
@@ -344,6 +351,12 @@ std::string_view TokenValue::as_text() const {
     tolva::fatal("a token value was read as a kind it does not hold");
   }
   return {payload_.text.data, payload_.text.size};
+}
+
+TokenValue::IpyEscapeCommand TokenValue::as_ipy_escape_command() const {
+  expect(TokenValueTag::IpyEscapeCommand);
+  return {payload_.ipy_escape_command.kind,
+          std::string_view(payload_.ipy_escape_command.data, payload_.ipy_escape_command.size)};
 }
 
 // ---- Construction, checkpoints, hand-over ----
@@ -678,10 +691,10 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
 }
 
 [[gnu::always_inline]] inline TokenKind Lexer::lex_ascii(char c) {
-  // Dispatch point of the IPython escape commands (Mode::Ipython): "!" and "%"
-  // right after "=" at nesting 0, and "!", "%", "/", ",", ";" and "?" at the
-  // start of a logical line, begin a command. Those rules are not lexed: in
-  // every mode these characters are the operators below.
+  // In Mode::Ipython, "!" and "%" right after "=" at nesting 0, and "!", "%",
+  // "/", ",", ";" and "?" at the start of a logical line, begin an escape
+  // command (try_lex_ipython_escape_command); elsewhere, and in every other
+  // mode, these characters are the operators below.
   switch (c) {
     case 'a': case 'b': case 'c': case 'd': case 'e': case 'f': case 'g': case 'h': case 'i':
     case 'j': case 'k': case 'l': case 'm': case 'n': case 'o': case 'p': case 'q': case 'r':
@@ -723,8 +736,14 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
     case ':':
       return lex_colon();
     case '!':
+      if (mode_ == Mode::Ipython) [[unlikely]] {
+        if (auto kind = try_lex_ipython_escape_command(c)) return *kind;
+      }
       return cursor_.eat_char('=') ? TokenKind::NotEqual : TokenKind::Exclamation;
     case '%':
+      if (mode_ == Mode::Ipython) [[unlikely]] {
+        if (auto kind = try_lex_ipython_escape_command(c)) return *kind;
+      }
       return cursor_.eat_char('=') ? TokenKind::PercentEqual : TokenKind::Percent;
     case '&':
       return cursor_.eat_char('=') ? TokenKind::AmperEqual : TokenKind::Amper;
@@ -735,6 +754,9 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
     case '+':
       return cursor_.eat_char('=') ? TokenKind::PlusEqual : TokenKind::Plus;
     case ',':
+      if (mode_ == Mode::Ipython) [[unlikely]] {
+        if (auto kind = try_lex_ipython_escape_command(c)) return *kind;
+      }
       return TokenKind::Comma;
     case '-':
       if (cursor_.eat_char('=')) return TokenKind::MinusEqual;
@@ -745,10 +767,16 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
       if (cursor_.eat_char2('.', '.')) return TokenKind::Ellipsis;
       return TokenKind::Dot;
     case '/':
+      if (mode_ == Mode::Ipython) [[unlikely]] {
+        if (auto kind = try_lex_ipython_escape_command(c)) return *kind;
+      }
       if (cursor_.eat_char('=')) return TokenKind::SlashEqual;
       if (cursor_.eat_char('/')) return cursor_.eat_char('=') ? TokenKind::DoubleSlashEqual : TokenKind::DoubleSlash;
       return TokenKind::Slash;
     case ';':
+      if (mode_ == Mode::Ipython) [[unlikely]] {
+        if (auto kind = try_lex_ipython_escape_command(c)) return *kind;
+      }
       return TokenKind::Semi;
     case '<':
       if (cursor_.eat_char('<')) return cursor_.eat_char('=') ? TokenKind::LeftShiftEqual : TokenKind::LeftShift;
@@ -761,7 +789,10 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
       if (cursor_.eat_char('=')) return TokenKind::GreaterEqual;
       return TokenKind::Greater;
     case '?':
-      if (mode_ == Mode::Ipython) return TokenKind::Question;
+      if (mode_ == Mode::Ipython) {
+        if (auto kind = try_lex_ipython_escape_command(c)) return *kind;
+        return TokenKind::Question;
+      }
       break;
     case '@':
       return cursor_.eat_char('=') ? TokenKind::AtEqual : TokenKind::At;
@@ -776,6 +807,142 @@ TokenKind Lexer::lex_non_ascii(char32_t c) {
   }
   state_ = LineState::InLine;
   return error_token(LexicalErrorType::unexpected_character(static_cast<unsigned char>(c)), cursor_.token_range());
+}
+
+// ---- IPython escape commands ----
+
+// At one of the six prefix characters, just consumed, in Mode::Ipython: the
+// command it starts, or nothing when it starts none here. At the start of a
+// logical line (no token of the line produced yet) every prefix starts one,
+// its kind by the pair rule: "!!", "%%" and "??" are two-character kinds,
+// anything else the one-character kind of the prefix. Right after "=" at
+// bracket nesting 0 only "!" and "%" start one, always of the one-character
+// kind ("x = !!ls" is kind "!" with the text "!ls").
+std::optional<TokenKind> Lexer::try_lex_ipython_escape_command(char prefix) {
+  const bool line_start = state_ == LineState::LineStart || state_ == LineState::LineIndented;
+  const bool after_assign = state_ == LineState::AfterAssign && nesting_ == 0 && (prefix == '!' || prefix == '%');
+  if (!line_start && !after_assign) return std::nullopt;
+  // The pair is tried only where it can succeed (two equal characters of
+  // "!", "%" and "?"), so that no conversion error text is ever built.
+  const bool pair_prefix = prefix == '!' || prefix == '%' || prefix == '?';
+  if (line_start && pair_prefix && cursor_.first() == static_cast<unsigned char>(prefix)) {
+    if (tolva::Result<python_ast::IpyEscapeKind> pair = python_ast::ipy_escape_kind_try_from(prefix, prefix)) {
+      cursor_.bump();
+      return lex_ipython_escape_command(pair.value());
+    }
+  }
+  tolva::Result<python_ast::IpyEscapeKind> single = python_ast::ipy_escape_kind_try_from(prefix);
+  if (!single) tolva::fatal("internal error: entered unreachable code: " + single.error());
+  return lex_ipython_escape_command(single.value());
+}
+
+namespace {
+
+// The bytes that end a run of plain command text: the line ends, NUL, the
+// backslash of a possible continuation and the help-end "?".
+constexpr std::array<bool, 256> make_command_stop_table() {
+  std::array<bool, 256> table{};
+  table['\n'] = table['\r'] = table['\0'] = table['\\'] = table['?'] = true;
+  return table;
+}
+constexpr std::array<bool, 256> kCommandStop = make_command_stop_table();
+
+bool ends_command(const char* p, const char* end) { return p == end || *p == '\n' || *p == '\r' || *p == '\0'; }
+
+}  // namespace
+
+// The body of an escape command, after its prefix, up to the end of its line:
+//   - a line feed, a carriage return, NUL or the end of the text ends it, and
+//     is not consumed;
+//   - a backslash followed by "\n", "\r" or "\r\n" continues the command on
+//     the next line: all of it is consumed and nothing is added to the text;
+//     any other backslash is text, and the character after it is read as
+//     usual;
+//   - a run of "?" is consumed whole. It is a help-end suffix ("%timeit?",
+//     "obj??") when it has one or two marks, ends the line, and follows text
+//     whose last character is not a space, a tab or a form feed: the command
+//     ends there, its kind becomes "?" or "??" by the count, and the text is
+//     that of a help request: without its leading "?" and spaces for the help
+//     kinds, with "%" or "%%" in front for the magic kinds, unchanged for the
+//     others. Any other run of "?" is text.
+// The token covers the prefix through the last consumed character. The text
+// is a view of the source when no continuation was dropped from it (the "%"
+// or "%%" put in front is then the prefix itself), else a copy in the arena.
+TokenKind Lexer::lex_ipython_escape_command(python_ast::IpyEscapeKind kind) {
+  const char* const body = cursor_.position();
+  const char* const end = cursor_.end();
+  const char* p = body;
+  // Until a continuation is dropped the text is [body, p); from then on it is
+  // collected in scratch_.
+  bool copied = false;
+  auto add = [&](const char* from, const char* to) {
+    if (copied) scratch_.append(from, static_cast<std::size_t>(to - from));
+  };
+  while (!ends_command(p, end)) {
+    const char* run = p;
+    while (p < end && !kCommandStop[static_cast<unsigned char>(*p)]) ++p;
+    add(run, p);
+    if (ends_command(p, end)) break;
+    if (*p == '\\') {
+      if (p + 1 < end && (p[1] == '\n' || p[1] == '\r')) {
+        if (!copied) {
+          scratch_.assign(body, static_cast<std::size_t>(p - body));
+          copied = true;
+        }
+        p += 2;
+        if (p[-1] == '\r' && p < end && *p == '\n') ++p;
+      } else {
+        add(p, p + 1);
+        ++p;
+      }
+      continue;
+    }
+    // A run of "?".
+    const char* marks = p;
+    while (p < end && *p == '?') ++p;
+    const auto count = static_cast<std::size_t>(p - marks);
+    const std::size_t size = copied ? scratch_.size() : static_cast<std::size_t>(marks - body);
+    const char last = size == 0 ? '\0' : copied ? scratch_.back() : marks[-1];
+    if (count <= 2 && size != 0 && last != ' ' && last != '\t' && last != '\f' && ends_command(p, end)) {
+      cursor_.skip_to(p);
+      std::string_view text = copied ? std::string_view(scratch_) : std::string_view(body, size);
+      switch (kind) {
+        case python_ast::IpyEscapeKind::Question:
+        case python_ast::IpyEscapeKind::DoubleQuestion: {
+          std::size_t leading = 0;
+          while (leading < text.size() && (text[leading] == '?' || text[leading] == ' ')) ++leading;
+          text.remove_prefix(leading);
+          break;
+        }
+        case python_ast::IpyEscapeKind::Percent:
+        case python_ast::IpyEscapeKind::DoublePercent: {
+          const std::size_t prefix = kind == python_ast::IpyEscapeKind::Percent ? 1 : 2;
+          if (copied) {
+            scratch_.insert(0, prefix, '%');
+            text = scratch_;
+          } else {
+            // The prefix just before the text is that "%" or "%%".
+            tolva::check(body - source_.data() >= static_cast<std::ptrdiff_t>(prefix) && body[-1] == '%' &&
+                             body[-static_cast<std::ptrdiff_t>(prefix)] == '%',
+                         "a magic escape command's text follows its prefix");
+            text = std::string_view(body - prefix, size + prefix);
+          }
+          break;
+        }
+        default:
+          break;
+      }
+      kind = count == 1 ? python_ast::IpyEscapeKind::Question : python_ast::IpyEscapeKind::DoubleQuestion;
+      current_value_ = TokenValue::ipy_escape_command(kind, copied ? arena_->copy_text(text) : text);
+      return TokenKind::IpyEscapeCommand;
+    }
+    add(marks, p);
+  }
+  cursor_.skip_to(p);
+  const std::string_view text =
+      copied ? arena_->copy_text(scratch_) : std::string_view(body, static_cast<std::size_t>(p - body));
+  current_value_ = TokenValue::ipy_escape_command(kind, text);
+  return TokenKind::IpyEscapeCommand;
 }
 
 TokenKind Lexer::lex_colon() {

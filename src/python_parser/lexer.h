@@ -16,11 +16,20 @@
 // NFKC form, a view of the source when the source is already in that form and
 // a copy in the parse's Arena otherwise; an f-string or t-string literal part
 // is a view of the source unless doubled braces were collapsed, in which case
-// the collapsed text is collected into the Arena. Big integers keep their text
-// in the Arena. Both the source and the Arena must outlive every value taken
+// the collapsed text is collected into the Arena; an escape command's text is
+// a view of the source unless a line continuation was dropped from it, in
+// which case it is a copy in the Arena. Big integers keep their text in the
+// Arena. Both the source and the Arena must outlive every value taken
 // from the lexer. Apart from the error list, lexing a token allocates nothing
-// on the heap except for rare cases (numbers with underscores use a reused
-// scratch buffer; indentation deeper than the inline capacity of its stack).
+// on the heap except for rare cases (numbers with underscores and escape
+// commands with line continuations use a reused scratch buffer; indentation
+// deeper than the inline capacity of its stack).
+//
+// In Mode::Ipython a logical line that begins with "!", "!!", "%", "%%", "?",
+// "??", ",", ";" or "/", and a "!" or "%" right after an "=" at bracket
+// nesting 0, is one IpyEscapeCommand token holding the rest of the line (see
+// lex_ipython_escape_command in lexer.cc for the body rules); "?" is the
+// Question token there, and an unexpected character in every other mode.
 //
 // The source may hold any bytes: NUL bytes are ordinary characters (rejected
 // as unexpected outside strings and comments), and a byte that is not
@@ -41,23 +50,15 @@
 #include "python_ast/arena.h"
 #include "python_ast/int.h"
 #include "python_ast/name.h"
+#include "python_ast/nodes_common.h"
 #include "python_ast/token.h"
 #include "python_ast/token_kind.h"
 #include "python_parser/cursor.h"
 #include "python_parser/error.h"
+#include "python_parser/mode.h"
 #include "text_size/text_size.h"
 
 namespace python_parser {
-
-// What the source text is: a statement list (the only mode this system
-// parses), one expression, one expression already inside parentheses (the
-// lexer starts with a bracket nesting of 1), or an IPython cell.
-enum class Mode : std::uint8_t {
-  Module,
-  Expression,
-  ParenthesizedExpression,
-  Ipython,
-};
 
 // Where the lexer stands in its logical line.
 enum class LineState : std::uint8_t {
@@ -219,8 +220,7 @@ struct InterpolationFrame {
   InterpolatedStringKind kind() const;
 };
 
-// What a token value holds. (The value of an IPython escape command, its kind
-// and text, joins this list where Mode::Ipython reads escape commands.)
+// What a token value holds.
 enum class TokenValueTag : std::uint8_t {
   None = 0,
   Name = 1,
@@ -229,10 +229,12 @@ enum class TokenValueTag : std::uint8_t {
   Complex = 4,
   String = 5,
   InterpolatedStringMiddle = 6,
+  IpyEscapeCommand = 7,
 };
 
 // The value of the current token: a name, a number, the raw text of a string
-// or of an f-string / t-string literal part, or nothing. A plain, trivially
+// or of an f-string / t-string literal part, an IPython escape command's kind
+// and text, or nothing. A plain, trivially
 // copyable value; every text is a view (see the file comment for where the
 // text lives). Reading a payload of another tag throws FatalError.
 class TokenValue {
@@ -240,6 +242,10 @@ class TokenValue {
   struct Complex {
     double real = 0.0;
     double imag = 0.0;
+  };
+  struct IpyEscapeCommand {
+    python_ast::IpyEscapeKind kind = python_ast::IpyEscapeKind::Exclamation;
+    std::string_view text;
   };
 
   TokenValue() = default;
@@ -251,6 +257,9 @@ class TokenValue {
   static TokenValue string(std::string_view text);
   // The text of a literal part, doubled braces collapsed.
   static TokenValue interpolated_string_middle(std::string_view text);
+  // An escape command: its kind and its text (prefix and line continuations
+  // removed; see Lexer). Texts are below 4 GiB, as every source is.
+  static TokenValue ipy_escape_command(python_ast::IpyEscapeKind kind, std::string_view text);
 
   TokenValueTag tag() const { return tag_; }
   bool is_none() const { return tag_ == TokenValueTag::None; }
@@ -263,6 +272,7 @@ class TokenValue {
   Complex as_complex() const;
   // The text of a String or an InterpolatedStringMiddle value.
   std::string_view as_text() const;
+  IpyEscapeCommand as_ipy_escape_command() const;
 
  private:
   void expect(TokenValueTag tag) const;
@@ -280,6 +290,11 @@ class TokenValue {
       const char* data;
       std::size_t size;
     } text;
+    struct {
+      const char* data;
+      std::uint32_t size;
+      python_ast::IpyEscapeKind kind;
+    } ipy_escape_command;
   } payload_;
 };
 
@@ -392,6 +407,10 @@ class Lexer {
   python_ast::TokenKind lex_number_radix(std::uint32_t radix);
   python_ast::TokenKind lex_decimal_number(char first);
   void radix_run(std::uint32_t radix);
+
+  // IPython escape commands (Mode::Ipython).
+  std::optional<python_ast::TokenKind> try_lex_ipython_escape_command(char prefix);
+  python_ast::TokenKind lex_ipython_escape_command(python_ast::IpyEscapeKind kind);
 
   // Strings, comments, f-strings and t-strings.
   python_ast::TokenKind lex_string(char quote);

@@ -25,7 +25,7 @@ using text_size::TextOffset;
 
 // The value of the current token as text: the name, the integer, the float in
 // round-trip form, the imaginary part with "j", the raw text of a string or
-// literal part.
+// literal part, an escape command's kind and text ("Percent:timeit x").
 std::string value_text(const TokenValue& value) {
   char buffer[64];
   switch (value.tag()) {
@@ -46,6 +46,10 @@ std::string value_text(const TokenValue& value) {
     case TokenValueTag::String:
     case TokenValueTag::InterpolatedStringMiddle:
       return std::string(value.as_text());
+    case TokenValueTag::IpyEscapeCommand: {
+      TokenValue::IpyEscapeCommand command = value.as_ipy_escape_command();
+      return std::string(python_ast::enum_name(command.kind)) + ":" + std::string(command.text);
+    }
   }
   return "?";
 }
@@ -294,7 +298,10 @@ TEST(LexerOperators, UnexpectedCharacters) {
        "Got unexpected token \xEF\xBF\xBD@0..1; Got unexpected token \xEF\xBF\xBD@1..2"},
   });
   python_ast::Arena arena;
-  Lexer lexer("?x", Mode::Ipython, TextOffset(0), arena);
+  // In IPython mode "?" inside a line is the Question token (at the start of
+  // a line it begins an escape command).
+  Lexer lexer("a?x", Mode::Ipython, TextOffset(0), arena);
+  EXPECT_EQ(lexer.next_token(), TokenKind::Name);
   EXPECT_EQ(lexer.next_token(), TokenKind::Question);
 }
 
@@ -616,6 +623,223 @@ TEST(LexerInterpolatedStrings, Errors) {
   ASSERT_EQ(lexer.next_token(), TokenKind::FStringStart);
   ASSERT_EQ(lexer.next_token(), TokenKind::Newline);
   EXPECT_EQ(lexer.current_flags().bits(), 0);
+}
+
+// ---- IPython escape commands ----
+
+// One cell, lexed in Mode::Ipython (tokens with ranges) and in Mode::Module
+// (kinds only: no escape command, "?" an unexpected character).
+struct IpythonCase {
+  std::string_view source;
+  std::string_view ipython;
+  std::string_view module;
+  std::string_view module_errors = "";
+};
+
+void expect_both_modes(const std::vector<IpythonCase>& cases) {
+  for (const IpythonCase& c : cases) {
+    Lexed ipython = lex(c.source, Mode::Ipython);
+    EXPECT_EQ(ipython.tokens, c.ipython) << "source: " << c.source;
+    EXPECT_EQ(ipython.errors, "") << "source: " << c.source;
+    Lexed module = lex(c.source, Mode::Module);
+    EXPECT_EQ(module.kinds, c.module) << "source: " << c.source;
+    EXPECT_EQ(module.errors, c.module_errors) << "source: " << c.source;
+  }
+}
+
+TEST(LexerIpython, KindsByPrefixAtLineStart) {
+  expect_both_modes({
+      {"!ls -l\n", "IpyEscapeCommand(Exclamation:ls -l)@0..6 Newline@6..7 EndOfFile@7..7",
+       "Exclamation Name(ls) Minus Name(l) Newline EndOfFile"},
+      {"!!ls", "IpyEscapeCommand(DoubleExclamation:ls)@0..4 Newline@4..4 EndOfFile@4..4",
+       "Exclamation Exclamation Name(ls) Newline EndOfFile"},
+      {"%time f(x)", "IpyEscapeCommand(Percent:time f(x))@0..10 Newline@10..10 EndOfFile@10..10",
+       "Percent Name(time) Name(f) Lpar Name(x) Rpar Newline EndOfFile"},
+      {"%%timeit", "IpyEscapeCommand(DoublePercent:timeit)@0..8 Newline@8..8 EndOfFile@8..8",
+       "Percent Percent Name(timeit) Newline EndOfFile"},
+      {"?obj", "IpyEscapeCommand(Question:obj)@0..4 Newline@4..4 EndOfFile@4..4", "Unknown Name(obj) Newline EndOfFile",
+       "Got unexpected token ?@0..1"},
+      {"??obj", "IpyEscapeCommand(DoubleQuestion:obj)@0..5 Newline@5..5 EndOfFile@5..5",
+       "Unknown Unknown Name(obj) Newline EndOfFile", "Got unexpected token ?@0..1; Got unexpected token ?@1..2"},
+      {",f a b", "IpyEscapeCommand(Comma:f a b)@0..6 Newline@6..6 EndOfFile@6..6",
+       "Comma Name(f) Name(a) Name(b) Newline EndOfFile"},
+      {";f a", "IpyEscapeCommand(Semi:f a)@0..4 Newline@4..4 EndOfFile@4..4", "Semi Name(f) Name(a) Newline EndOfFile"},
+      {"/f a", "IpyEscapeCommand(Slash:f a)@0..4 Newline@4..4 EndOfFile@4..4", "Slash Name(f) Name(a) Newline EndOfFile"},
+      // Only "!!", "%%" and "??" are pairs: the second "," or "/" is text.
+      {",,x", "IpyEscapeCommand(Comma:,x)@0..3 Newline@3..3 EndOfFile@3..3",
+       "Comma Comma Name(x) Newline EndOfFile"},
+      {"//x", "IpyEscapeCommand(Slash:/x)@0..3 Newline@3..3 EndOfFile@3..3", "DoubleSlash Name(x) Newline EndOfFile"},
+      {"!=x", "IpyEscapeCommand(Exclamation:=x)@0..3 Newline@3..3 EndOfFile@3..3",
+       "NotEqual Name(x) Newline EndOfFile"},
+      // A prefix alone is a command with an empty text.
+      {"!", "IpyEscapeCommand(Exclamation:)@0..1 Newline@1..1 EndOfFile@1..1", "Exclamation Newline EndOfFile"},
+      {"%%\n", "IpyEscapeCommand(DoublePercent:)@0..2 Newline@2..3 EndOfFile@3..3", "Percent Percent Newline EndOfFile"},
+  });
+}
+
+TEST(LexerIpython, LineStartMeansNoTokenOfTheLogicalLineYet) {
+  expect_both_modes({
+      // In an indented block, after a comment line, on a later line.
+      {"if x:\n    !ls\n",
+       "If@0..2 Name(x)@3..4 Colon@4..5 Newline@5..6 Indent@6..10 IpyEscapeCommand(Exclamation:ls)@10..13 "
+       "Newline@13..14 Dedent@14..14 EndOfFile@14..14",
+       "If Name(x) Colon Newline Indent Exclamation Name(ls) Newline Dedent EndOfFile"},
+      {"# c\n%pwd", "Comment@0..3 NonLogicalNewline@3..4 IpyEscapeCommand(Percent:pwd)@4..8 Newline@8..8 EndOfFile@8..8",
+       "Comment NonLogicalNewline Percent Name(pwd) Newline EndOfFile"},
+      // Inside a line the characters are operators.
+      {"a; !b", "Name(a)@0..1 Semi@1..2 Exclamation@3..4 Name(b)@4..5 Newline@5..5 EndOfFile@5..5",
+       "Name(a) Semi Exclamation Name(b) Newline EndOfFile"},
+      {"a % b, c / d", "Name(a)@0..1 Percent@2..3 Name(b)@4..5 Comma@5..6 Name(c)@7..8 Slash@9..10 Name(d)@11..12 "
+                       "Newline@12..12 EndOfFile@12..12",
+       "Name(a) Percent Name(b) Comma Name(c) Slash Name(d) Newline EndOfFile"},
+      // A line inside brackets continues the logical line.
+      {"(\n!x)", "Lpar@0..1 NonLogicalNewline@1..2 Exclamation@2..3 Name(x)@3..4 Rpar@4..5 Newline@5..5 EndOfFile@5..5",
+       "Lpar NonLogicalNewline Exclamation Name(x) Rpar Newline EndOfFile"},
+  });
+}
+
+TEST(LexerIpython, AfterAssignOnlyExclamationAndPercentAtNestingZero) {
+  expect_both_modes({
+      {"x = !pwd\n", "Name(x)@0..1 Equal@2..3 IpyEscapeCommand(Exclamation:pwd)@4..8 Newline@8..9 EndOfFile@9..9",
+       "Name(x) Equal Exclamation Name(pwd) Newline EndOfFile"},
+      // The pair rule does not apply after "=".
+      {"x = !!ls", "Name(x)@0..1 Equal@2..3 IpyEscapeCommand(Exclamation:!ls)@4..8 Newline@8..8 EndOfFile@8..8",
+       "Name(x) Equal Exclamation Exclamation Name(ls) Newline EndOfFile"},
+      {"x = %%t", "Name(x)@0..1 Equal@2..3 IpyEscapeCommand(Percent:%t)@4..7 Newline@7..7 EndOfFile@7..7",
+       "Name(x) Equal Percent Percent Name(t) Newline EndOfFile"},
+      // Only right after "=": not after another token, not after "==", not in
+      // brackets, and not for the other prefixes.
+      {"x = y !z", "Name(x)@0..1 Equal@2..3 Name(y)@4..5 Exclamation@6..7 Name(z)@7..8 Newline@8..8 EndOfFile@8..8",
+       "Name(x) Equal Name(y) Exclamation Name(z) Newline EndOfFile"},
+      {"x == !z", "Name(x)@0..1 EqEqual@2..4 Exclamation@5..6 Name(z)@6..7 Newline@7..7 EndOfFile@7..7",
+       "Name(x) EqEqual Exclamation Name(z) Newline EndOfFile"},
+      {"f(x = !z)",
+       "Name(f)@0..1 Lpar@1..2 Name(x)@2..3 Equal@4..5 Exclamation@6..7 Name(z)@7..8 Rpar@8..9 Newline@9..9 "
+       "EndOfFile@9..9",
+       "Name(f) Lpar Name(x) Equal Exclamation Name(z) Rpar Newline EndOfFile"},
+      {"x = ?y", "Name(x)@0..1 Equal@2..3 Question@4..5 Name(y)@5..6 Newline@6..6 EndOfFile@6..6",
+       "Name(x) Equal Unknown Name(y) Newline EndOfFile", "Got unexpected token ?@4..5"},
+      {"x = /y", "Name(x)@0..1 Equal@2..3 Slash@4..5 Name(y)@5..6 Newline@6..6 EndOfFile@6..6",
+       "Name(x) Equal Slash Name(y) Newline EndOfFile"},
+      // A help-end suffix makes a help kind after "=" too.
+      {"x = %foo?", "Name(x)@0..1 Equal@2..3 IpyEscapeCommand(Question:%foo)@4..9 Newline@9..9 EndOfFile@9..9",
+       "Name(x) Equal Percent Name(foo) Unknown Newline EndOfFile", "Got unexpected token ?@8..9"},
+  });
+}
+
+TEST(LexerIpython, HelpEndSuffix) {
+  expect_both_modes({
+      {"%timeit?", "IpyEscapeCommand(Question:%timeit)@0..8 Newline@8..8 EndOfFile@8..8",
+       "Percent Name(timeit) Unknown Newline EndOfFile", "Got unexpected token ?@7..8"},
+      {"%%time??\n", "IpyEscapeCommand(DoubleQuestion:%%time)@0..8 Newline@8..9 EndOfFile@9..9",
+       "Percent Percent Name(time) Unknown Unknown Newline EndOfFile",
+       "Got unexpected token ?@6..7; Got unexpected token ?@7..8"},
+      {"!ls?", "IpyEscapeCommand(Question:ls)@0..4 Newline@4..4 EndOfFile@4..4",
+       "Exclamation Name(ls) Unknown Newline EndOfFile", "Got unexpected token ?@3..4"},
+      // The help kinds lose their leading "?" and spaces.
+      {"?obj??", "IpyEscapeCommand(DoubleQuestion:obj)@0..6 Newline@6..6 EndOfFile@6..6",
+       "Unknown Name(obj) Unknown Unknown Newline EndOfFile",
+       "Got unexpected token ?@0..1; Got unexpected token ?@4..5; Got unexpected token ?@5..6"},
+      {"??? obj?", "IpyEscapeCommand(Question:obj)@0..8 Newline@8..8 EndOfFile@8..8",
+       "Unknown Unknown Unknown Name(obj) Unknown Newline EndOfFile",
+       "Got unexpected token ?@0..1; Got unexpected token ?@1..2; Got unexpected token ?@2..3; "
+       "Got unexpected token ?@7..8"},
+      // Not a suffix: after a blank, three marks, not at the end of the line,
+      // or with no text before it.
+      {"%foo ?", "IpyEscapeCommand(Percent:foo ?)@0..6 Newline@6..6 EndOfFile@6..6",
+       "Percent Name(foo) Unknown Newline EndOfFile", "Got unexpected token ?@5..6"},
+      {"!a\t?", "IpyEscapeCommand(Exclamation:a\t?)@0..4 Newline@4..4 EndOfFile@4..4",
+       "Exclamation Name(a) Unknown Newline EndOfFile", "Got unexpected token ?@3..4"},
+      {"%foo???", "IpyEscapeCommand(Percent:foo??" "?)@0..7 Newline@7..7 EndOfFile@7..7",
+       "Percent Name(foo) Unknown Unknown Unknown Newline EndOfFile",
+       "Got unexpected token ?@4..5; Got unexpected token ?@5..6; Got unexpected token ?@6..7"},
+      {"!a?b", "IpyEscapeCommand(Exclamation:a?b)@0..4 Newline@4..4 EndOfFile@4..4",
+       "Exclamation Name(a) Unknown Name(b) Newline EndOfFile", "Got unexpected token ?@2..3"},
+      {"!a? \n", "IpyEscapeCommand(Exclamation:a? )@0..4 Newline@4..5 EndOfFile@5..5",
+       "Exclamation Name(a) Unknown Newline EndOfFile", "Got unexpected token ?@2..3"},
+      {"%?", "IpyEscapeCommand(Percent:?)@0..2 Newline@2..2 EndOfFile@2..2", "Percent Unknown Newline EndOfFile",
+       "Got unexpected token ?@1..2"},
+      // A carriage return ends the line as a line feed does.
+      {"!a?\r\n", "IpyEscapeCommand(Question:a)@0..3 Newline@3..5 EndOfFile@5..5",
+       "Exclamation Name(a) Unknown Newline EndOfFile", "Got unexpected token ?@2..3"},
+  });
+}
+
+TEST(LexerIpython, LineContinuationsAndBackslashes) {
+  expect_both_modes({
+      {"!ls \\\n-l\n", "IpyEscapeCommand(Exclamation:ls -l)@0..8 Newline@8..9 EndOfFile@9..9",
+       "Exclamation Name(ls) Minus Name(l) Newline EndOfFile"},
+      {"%foo \\\r\nbar", "IpyEscapeCommand(Percent:foo bar)@0..11 Newline@11..11 EndOfFile@11..11",
+       "Percent Name(foo) Name(bar) Newline EndOfFile"},
+      {"%foo\\\rbar", "IpyEscapeCommand(Percent:foobar)@0..9 Newline@9..9 EndOfFile@9..9",
+       "Percent Name(foo) Name(bar) Newline EndOfFile"},
+      // A continuation before a help-end suffix: the magic prefix is put back
+      // in front of the collected text.
+      {"%foo\\\n?", "IpyEscapeCommand(Question:%foo)@0..7 Newline@7..7 EndOfFile@7..7",
+       "Percent Name(foo) Unknown Newline EndOfFile", "Got unexpected token ?@6..7"},
+      // Other backslashes are text; the character after one is read as usual.
+      {"!a\\b", "IpyEscapeCommand(Exclamation:a\\b)@0..4 Newline@4..4 EndOfFile@4..4",
+       "Exclamation Name(a) Unknown Name(b) Newline EndOfFile",
+       "Expected a newline after line continuation character@2..3"},
+      {"!a\\\\\nb", "IpyEscapeCommand(Exclamation:a\\b)@0..6 Newline@6..6 EndOfFile@6..6",
+       "Exclamation Name(a) Unknown Name(b) Newline EndOfFile", "Expected a newline after line continuation character@2..3"},
+      {"!a\\", "IpyEscapeCommand(Exclamation:a\\)@0..3 Newline@3..3 EndOfFile@3..3",
+       "Exclamation Name(a) Unknown Newline EndOfFile", "Expected a newline after line continuation character@2..3"},
+  });
+}
+
+TEST(LexerIpython, CommandEndsAtNulAndKeepsOtherBytes) {
+  struct ByteCase {
+    std::string source;
+    std::string tokens;
+    std::string errors;
+  };
+  const ByteCase cases[] = {
+      {std::string("!ls\0x", 5),
+       "IpyEscapeCommand(Exclamation:ls)@0..3 Unknown@3..4 Name(x)@4..5 Newline@5..5 EndOfFile@5..5",
+       std::string("Got unexpected token \0@3..4", 27)},
+      // "?" before a NUL ends the line: a help-end suffix.
+      {std::string("!ls?\0", 5), "IpyEscapeCommand(Question:ls)@0..4 Unknown@4..5 Newline@5..5 EndOfFile@5..5",
+       std::string("Got unexpected token \0@4..5", 27)},
+      // Non-ASCII and ill-formed bytes are text as they stand.
+      {"!\xC3\xA9\xFF", "IpyEscapeCommand(Exclamation:\xC3\xA9\xFF)@0..4 Newline@4..4 EndOfFile@4..4", ""},
+  };
+  for (const ByteCase& c : cases) {
+    Lexed lexed = lex(c.source, Mode::Ipython);
+    EXPECT_EQ(lexed.tokens, c.tokens);
+    EXPECT_EQ(lexed.errors, c.errors);
+  }
+}
+
+TEST(LexerIpython, TextsAreViewsOfTheSourceUnlessAContinuationWasDropped) {
+  struct ViewCase {
+    std::string_view source;
+    bool view;
+  };
+  const ViewCase cases[] = {{"!ls -l", true}, {"%timeit?", true}, {"%%time??", true}, {"??obj?", true},
+                            {"!a\\\nb", false}, {"%a\\\nb?", false}};
+  for (const ViewCase& c : cases) {
+    python_ast::Arena arena;
+    Lexer lexer(c.source, Mode::Ipython, TextOffset(0), arena);
+    ASSERT_EQ(lexer.next_token(), TokenKind::IpyEscapeCommand) << c.source;
+    std::string_view text = lexer.current_value().as_ipy_escape_command().text;
+    const bool inside = text.data() >= c.source.data() && text.data() + text.size() <= c.source.data() + c.source.size();
+    EXPECT_EQ(inside, c.view) << c.source;
+  }
+}
+
+TEST(LexerIpython, CheckpointsRestoreTheCommand) {
+  python_ast::Arena arena;
+  Lexer lexer("x = 1\n%a\\\nb?\n", Mode::Ipython, TextOffset(0), arena);
+  for (int i = 0; i < 4; ++i) lexer.next_token();  // x = 1 Newline
+  LexerCheckpoint checkpoint = lexer.checkpoint();
+  ASSERT_EQ(lexer.next_token(), TokenKind::IpyEscapeCommand);
+  EXPECT_EQ(value_text(lexer.current_value()), "Question:%ab");
+  lexer.rewind(checkpoint);
+  ASSERT_EQ(lexer.next_token(), TokenKind::IpyEscapeCommand);
+  EXPECT_EQ(value_text(lexer.current_value()), "Question:%ab");
+  EXPECT_EQ(lexer.current_range().debug(), "6..12");
+  EXPECT_EQ(lexer.next_token(), TokenKind::Newline);
 }
 
 }  // namespace

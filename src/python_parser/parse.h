@@ -1,15 +1,19 @@
 #pragma once
 
-// The door into the Python front end: source text in, syntax tree, token
+// The doors into the Python front end: source text in, syntax tree, token
 // list and syntax errors out.
 //
 // `parse_module` is what project analysis calls: it parses one file as a
 // module and answers either the whole result, when the text has no syntax
-// error at all, or the first syntax error. Underneath, the parser never stops
-// at an error: it always builds a complete tree and records every error it
-// meets, while the lexer records its own; the two lists are merged by start
-// offset (merge_errors). `parse_unchecked` hands over everything, errors
-// included, in any mode.
+// error at all, or the first syntax error. `parse` does the same in any mode
+// (an IPython cell, an expression). Underneath, the parser never stops at an
+// error: it always builds a complete tree and records every error it meets,
+// while the lexer records its own; the two lists are merged by start offset
+// (merge_errors). `parse_unchecked` hands over everything, errors included,
+// in any mode.
+//
+// This header is the whole interface of the entries: it pulls in neither the
+// lexer nor the parser.
 //
 // Ownership: the tree (its own copy of the source, the arena of its nodes,
 // the root) is a python_ast::ModuleTree shared by reference count; every node
@@ -27,22 +31,11 @@
 #include "python_ast/nodes.h"
 #include "python_ast/token.h"
 #include "python_parser/error.h"
-#include "python_parser/lexer.h"
-#include "python_parser/parser/parser.h"
+#include "python_parser/mode.h"
+#include "python_parser/target_version.h"
 #include "support/fatal_error.h"
 
 namespace python_parser {
-
-// What Parser::parse hands over: the root, allocated in the parser's arena,
-// and the lists of the parse.
-struct ParserOutput {
-  const python_ast::Mod* syntax = nullptr;
-  // Every token in source order, trivia included, the end of file excluded.
-  python_ast::Tokens tokens;
-  // The parser's and the lexer's errors, merged.
-  std::vector<ParseError> errors;
-  std::vector<VersionGatedSyntaxError> version_gated_errors;
-};
 
 // The result of a parse around a root of type T (Mod, or ModModule).
 template <class T>
@@ -66,42 +59,46 @@ struct Parsed {
 // is an expression.
 std::optional<Parsed<python_ast::ModModule>> try_into_module(Parsed<python_ast::Mod>&& parsed);
 
-// The answer of parse_module: the whole result of a text without syntax
+// The answer of a checked parse: the whole result of a text without syntax
 // errors, or the first syntax error.
-class [[nodiscard]] ModuleParseResult {
+template <class T>
+class [[nodiscard]] ParseResult {
  public:
-  ModuleParseResult(Parsed<python_ast::ModModule> parsed)  // NOLINT: implicit by design
+  ParseResult(Parsed<T> parsed)  // NOLINT: implicit by design
       : state_(std::in_place_index<0>, std::move(parsed)) {}
-  ModuleParseResult(ParseError error)  // NOLINT: implicit by design
+  ParseResult(ParseError error)  // NOLINT: implicit by design
       : state_(std::in_place_index<1>, std::move(error)) {}
 
   bool has_value() const noexcept { return state_.index() == 0; }
   explicit operator bool() const noexcept { return has_value(); }
 
-  Parsed<python_ast::ModModule>& value() & {
-    tolva::check(has_value(), "called `ModuleParseResult::value()` on an error");
+  Parsed<T>& value() & {
+    tolva::check(has_value(), "called `ParseResult::value()` on an error");
     return std::get<0>(state_);
   }
-  const Parsed<python_ast::ModModule>& value() const& {
-    tolva::check(has_value(), "called `ModuleParseResult::value()` on an error");
+  const Parsed<T>& value() const& {
+    tolva::check(has_value(), "called `ParseResult::value()` on an error");
     return std::get<0>(state_);
   }
-  Parsed<python_ast::ModModule>&& value() && {
-    tolva::check(has_value(), "called `ModuleParseResult::value()` on an error");
+  Parsed<T>&& value() && {
+    tolva::check(has_value(), "called `ParseResult::value()` on an error");
     return std::get<0>(std::move(state_));
   }
   const ParseError& error() const& {
-    tolva::check(!has_value(), "called `ModuleParseResult::error()` on a value");
+    tolva::check(!has_value(), "called `ParseResult::error()` on a value");
     return std::get<1>(state_);
   }
   ParseError&& error() && {
-    tolva::check(!has_value(), "called `ModuleParseResult::error()` on a value");
+    tolva::check(!has_value(), "called `ParseResult::error()` on a value");
     return std::get<1>(std::move(state_));
   }
 
  private:
-  std::variant<Parsed<python_ast::ModModule>, ParseError> state_;
+  std::variant<Parsed<T>, ParseError> state_;
 };
+
+// The answer of parse_module.
+using ModuleParseResult = ParseResult<python_ast::ModModule>;
 
 // Parses the whole text of one Python source file as a module (start offset
 // 0, target version 3.10). Succeeds only when neither the lexer nor the
@@ -109,9 +106,13 @@ class [[nodiscard]] ModuleParseResult {
 // first. Texts of 4 GiB or more are refused with a FatalError (the lexer's).
 ModuleParseResult parse_module(std::string_view source);
 
-// Parses `source` in `mode` and hands over everything: the tree (a module in
-// Mode::Module and Mode::Ipython, an expression in the two expression modes),
-// the tokens and every merged error.
+// The same in `mode`: the root is a module in Mode::Module and Mode::Ipython,
+// an expression in the two expression modes. parse(source, Mode::Module)
+// answers what parse_module answers, around the Mod that holds the module.
+ParseResult<python_ast::Mod> parse(std::string_view source, Mode mode);
+
+// Parses `source` in `mode` and hands over everything: the tree, the tokens
+// and every merged error.
 Parsed<python_ast::Mod> parse_unchecked(std::string_view source, Mode mode);
 
 // The error merge, one pass over both lists: while both have errors, the one

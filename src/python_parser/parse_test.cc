@@ -72,29 +72,6 @@ TEST(MergeErrors, OnePassByStartOffsetTheLexerWinningTies) {
 }
 
 // ---- The entry ----
-//
-// These tests drive the whole parser. The statement and expression parsers
-// are written separately; until they are, their functions are stand-ins
-// that throw "... is not built yet", and these tests skip.
-
-// Whether the statement and expression parsers exist: a probe parse in
-// both kinds of mode.
-bool grammar_built() {
-  static const bool built = [] {
-    try {
-      (void)parse_unchecked("x\n", Mode::Module);
-      (void)parse_unchecked("x", Mode::Expression);
-      return true;
-    } catch (const tolva::FatalError& error) {
-      if (error.message().find("is not built yet") == std::string::npos) throw;
-      return false;
-    }
-  }();
-  return built;
-}
-
-#define TOLVA_REQUIRE_GRAMMAR() \
-  if (!grammar_built()) GTEST_SKIP() << "the statement and expression parsers are not built yet"
 
 std::string repeat(std::string_view text, std::size_t count) {
   std::string out;
@@ -128,7 +105,6 @@ void run_on_thread(std::size_t stack_size, const std::function<void()>& body) {
 }
 
 TEST(ParseModule, EmptyTextIsAnEmptyModule) {
-  // No statement to parse: runs without the grammar.
   ModuleParseResult result = parse_module("");
   ASSERT_TRUE(result.has_value());
   const Parsed<python_ast::ModModule>& parsed = result.value();
@@ -139,7 +115,6 @@ TEST(ParseModule, EmptyTextIsAnEmptyModule) {
 }
 
 TEST(ParseModule, CommentsAndBlankLinesOnly) {
-  // No statement to parse: runs without the grammar.
   ModuleParseResult result = parse_module("# a\n\n# b\n");
   ASSERT_TRUE(result.has_value());
   const Parsed<python_ast::ModModule>& parsed = result.value();
@@ -153,7 +128,6 @@ TEST(ParseModule, CommentsAndBlankLinesOnly) {
 }
 
 TEST(ParseModule, SucceedsOnlyWithoutAnyError) {
-  TOLVA_REQUIRE_GRAMMAR();
   struct Case {
     std::string_view text;
     bool ok;
@@ -167,23 +141,14 @@ TEST(ParseModule, SucceedsOnlyWithoutAnyError) {
       {"x = $\n", false},
       {"def f(:\n", false},
   };
-  std::vector<std::string> unbuilt;
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text));
-    try {
-      ModuleParseResult result = parse_module(c.text);
-      EXPECT_EQ(result.has_value(), c.ok);
-    } catch (const tolva::FatalError& error) {
-      // A part of the grammar still a stand-in (match, type parameters).
-      if (error.message().find("is not built yet") == std::string::npos) throw;
-      unbuilt.push_back(error.message());
-    }
+    ModuleParseResult result = parse_module(c.text);
+    EXPECT_EQ(result.has_value(), c.ok);
   }
-  if (!unbuilt.empty()) GTEST_SKIP() << "not built yet: " << unbuilt.front();
 }
 
 TEST(ParseModule, FailureIsTheFirstMergedError) {
-  TOLVA_REQUIRE_GRAMMAR();
   ModuleParseResult result = parse_module("x = (");
   ASSERT_FALSE(result.has_value());
   // The lexer's unexpected end of file and the parser's missing expression
@@ -193,7 +158,6 @@ TEST(ParseModule, FailureIsTheFirstMergedError) {
 }
 
 TEST(ParseUnchecked, ExpressionModes) {
-  TOLVA_REQUIRE_GRAMMAR();
   struct Case {
     std::string_view text;
     Mode mode;
@@ -221,7 +185,6 @@ TEST(ParseUnchecked, ExpressionModes) {
 }
 
 TEST(ParseUnchecked, ModuleModeIsAModule) {
-  TOLVA_REQUIRE_GRAMMAR();
   Parsed<python_ast::Mod> parsed = parse_unchecked("a\nb\n", Mode::Module);
   std::optional<Parsed<python_ast::ModModule>> module = try_into_module(std::move(parsed));
   ASSERT_TRUE(module.has_value());
@@ -238,7 +201,6 @@ void expect_nesting_error(std::string_view text, Mode mode, std::size_t merged_e
 }
 
 TEST(ParseUnchecked, DeepNesting) {
-  TOLVA_REQUIRE_GRAMMAR();
   struct Case {
     std::string name;
     std::string text;
@@ -261,7 +223,6 @@ TEST(ParseUnchecked, DeepNesting) {
 }
 
 TEST(ParseUnchecked, RealNestingParses) {
-  TOLVA_REQUIRE_GRAMMAR();
   // CPython's own limits: 200 nested brackets and 100 nested blocks.
   std::string blocks;
   for (int i = 0; i < 100; ++i) blocks += repeat(" ", i) + "if x:\n";

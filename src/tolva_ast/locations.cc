@@ -100,6 +100,13 @@ void PositionConverter::seek_line(std::uint32_t offset) {
   characters_ = 0;
 }
 
+std::uint32_t PositionConverter::line(text_size::TextOffset at) {
+  const std::uint32_t offset = at.raw;
+  tolva::check(offset <= text_.size(), "a location's offset lies within its text");
+  if (offset < line_start_ || offset >= next_start_) seek_line(offset);
+  return line_;
+}
+
 Position PositionConverter::position(text_size::TextOffset at) {
   const std::uint32_t offset = at.raw;
   tolva::check(offset <= text_.size(), "a location's offset lies within its text");

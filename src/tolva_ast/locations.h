@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "source_file/line_index.h"
 #include "text_size/text_size.h"
@@ -63,8 +64,9 @@ class PositionConverter {
     Position start = position(range.start());
     return Range{start, position(range.end())};
   }
-  // The zero-based line of `offset` (moves the cursor like position()).
-  std::uint32_t line(text_size::TextOffset offset) { return position(offset).line; }
+  // The zero-based line of `offset`, without counting characters (moves the
+  // cursor to the line's start when `offset` is on another line).
+  std::uint32_t line(text_size::TextOffset offset);
 
   std::string_view text() const { return text_; }
 

@@ -1,6 +1,7 @@
 #include "tolva_ast/type_parsing.h"
 
 #include <algorithm>
+#include <cstring>
 #include <unordered_map>
 #include <utility>
 
@@ -512,48 +513,62 @@ std::string dedented_source(std::string_view text, std::uint32_t start, std::uin
   const std::size_t to = after == std::string_view::npos ? text.size() : after + 1;
   const std::string_view cut = text.substr(from, to - from);
 
-  // A line: its content and its line break ("\n", "\r\n" or none at the end).
-  struct Line {
-    std::string_view content;
-    std::string_view line_break;
-  };
-  std::vector<Line> lines;
-  for (std::string_view rest = cut; !rest.empty();) {
-    const std::size_t break_at = rest.find('\n');
-    if (break_at == std::string_view::npos) {
-      lines.push_back(Line{rest, {}});
-      break;
+  // Lines end after each "\n" (the last one may have none); a line's
+  // content is the line without its "\n" or "\r\n".
+  const auto for_each_line = [&cut](auto&& visit) {
+    std::size_t at = 0;
+    while (at < cut.size()) {
+      const std::size_t break_at = cut.find('\n', at);
+      const std::size_t next = break_at == std::string_view::npos ? cut.size() : break_at + 1;
+      std::size_t content_end = break_at == std::string_view::npos ? cut.size() : break_at;
+      if (content_end > at && break_at != std::string_view::npos && cut[content_end - 1] == '\r') --content_end;
+      visit(at, content_end, next);
+      at = next;
     }
-    std::size_t content_size = break_at;
-    if (content_size > 0 && rest[content_size - 1] == '\r') --content_size;
-    lines.push_back(Line{rest.substr(0, content_size), rest.substr(content_size, break_at + 1 - content_size)});
-    rest.remove_prefix(break_at + 1);
-  }
+  };
 
-  const auto blank = [](const Line& line) { return is_blank(line.content); };
+  // The common indentation of the non-blank lines, compared character by
+  // character with the first one's. Once it is empty nothing shortens it.
   std::optional<std::string_view> common;
-  for (const Line& line : lines) {
-    if (blank(line)) continue;
-    const std::string_view indent = indentation(line.content);
+  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
+    if (common.has_value() && common->empty()) return;
+    const std::string_view content = cut.substr(start, content_end - start);
+    const std::string_view indent = indentation(content);
+    if (is_blank(content.substr(indent.size()))) return;
     if (!common.has_value()) {
       common = indent;
-      continue;
+      return;
     }
     std::size_t n = 0;
     while (n < common->size() && n < indent.size() && (*common)[n] == indent[n]) ++n;
     common = common->substr(0, n);
-  }
+  });
 
+  // Each non-blank line without the common indentation (a prefix of its
+  // own), with its break; each blank line as its break alone. The text is
+  // copied in runs between the places where bytes are dropped.
+  const std::size_t drop = common.has_value() ? common->size() : 0;
   std::string out;
-  out.reserve(cut.size());
-  for (const Line& line : lines) {
-    if (!blank(line)) {
-      std::string_view content = line.content;
-      if (common.has_value() && content.starts_with(*common)) content.remove_prefix(common->size());
-      out += content;
+  out.resize(cut.size());
+  char* write = out.data();
+  std::size_t run = 0;  // start of the bytes not yet copied
+  const auto flush = [&](std::size_t until) {
+    std::memcpy(write, cut.data() + run, until - run);
+    write += until - run;
+  };
+  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
+    const std::string_view content = cut.substr(start, content_end - start);
+    if (is_blank(content.substr(indentation(content).size()))) {
+      if (content.empty()) return;  // the line is its break already
+      flush(start);
+      run = content_end;
+    } else if (drop > 0) {
+      flush(start);
+      run = start + drop;
     }
-    out += line.line_break;
-  }
+  });
+  flush(cut.size());
+  out.resize(static_cast<std::size_t>(write - out.data()));
   return out;
 }
 

@@ -1,11 +1,13 @@
 #include "tolva_ast/type_parsing.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "source_file/line_index.h"
@@ -743,6 +745,29 @@ TEST(Paths, EveryAbsolutePathGivesLocationsSharingOneUri) {
   EXPECT_EQ(analysis.result.feature_classes[0].decorator_location.uri, uri);
 }
 
+TEST(Paths, ARelativePathIsResolvedOnceAgainstTheWorkingDirectory) {
+  const std::filesystem::path previous = std::filesystem::current_path();
+  const std::filesystem::path root =
+      std::filesystem::temp_directory_path() / ("tolva_type_parsing_" + std::to_string(::getpid()));
+  std::filesystem::remove_all(root);
+  std::filesystem::create_directories(root / "zo\xC3\xAB" / "[x]");
+  const std::string source = "def f(a):\n    return a\n";
+  std::ofstream(root / "zo\xC3\xAB" / "[x]" / "m.py") << source;
+  std::filesystem::current_path(root);
+  const Analysis analysis = analyse(source, "zo\xC3\xAB/[x]/m.py");
+  std::filesystem::current_path(previous);
+  std::string expected = "file://";
+  append_percent_encoded_path(expected, std::filesystem::canonical(root).string());
+  expected += "/zo%C3%AB/%5Bx%5D/m.py";
+  std::filesystem::remove_all(root);
+  ASSERT_EQ(analysis.result.functions.size(), 1u);
+  const ResolverAST& f = analysis.result.functions.front();
+  EXPECT_EQ(*f.resolver_name_location.uri, expected);
+  // One URI object for every location of the file.
+  EXPECT_EQ(f.return_arg->uri, f.resolver_name_location.uri);
+  EXPECT_EQ(f.args.find("a")->arg_location.uri, f.resolver_name_location.uri);
+}
+
 TEST(Paths, AnUnresolvableRelativePathGivesNoRecords) {
   const Analysis analysis = analyse(
       "from tolva.features import features\n@features\nclass C:\n    x: int\ndef f(): pass\n",
@@ -752,6 +777,28 @@ TEST(Paths, AnUnresolvableRelativePathGivesNoRecords) {
   EXPECT_TRUE(analysis.result.feature_classes.empty());
 }
 
+
+TEST(Concurrency, ThreadsAnalysingOneParsedFileAgree) {
+  // The index's workers share one parsed file without locks.
+  const Analysis analysis = analyse(
+      "from tolva.features import features\nfrom tolva import online\n"
+      "@features(name='n')\nclass C:\n    # doc \xC3\xA9\n    x: int = f(a=1)\n"
+      "@online(tags={'a': 1})\ndef r(p, *q) -> int:\n    return p\n");
+  ASSERT_NE(analysis.file, nullptr);
+  std::vector<ParsedAstFile> results(8);
+  std::vector<std::thread> threads;
+  for (ParsedAstFile& result : results) {
+    threads.emplace_back([&analysis, &result] {
+      for (int i = 0; i < 200; ++i) result = parse_ast_file_with_feature_module(*analysis.file, "pkg.mod");
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (const ParsedAstFile& result : results) {
+    EXPECT_EQ(result.functions, analysis.result.functions);
+    EXPECT_EQ(result.feature_classes, analysis.result.feature_classes);
+    EXPECT_EQ(result.resolvers, analysis.result.resolvers);
+  }
+}
 
 // ---------------------------------------------------------------------------
 // The return statements of each function come from the file's one walk; they

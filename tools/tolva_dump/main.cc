@@ -6,6 +6,8 @@
 //   tolva-dump analyse ROOT FILE...
 //                                the analysis of each file (records, locations)
 //
+// "--mode ipython" reads the files as IPython cells instead of modules.
+//
 // FILE "-" reads standard input. See kUsage below for the output formats.
 
 #include <charconv>
@@ -27,10 +29,14 @@
 
 namespace {
 
-constexpr std::string_view kUsage = R"(usage: tolva-dump tokens|ast|check FILE...
+constexpr std::string_view kUsage = R"(usage: tolva-dump tokens|ast|check [--mode module|ipython] FILE...
        tolva-dump analyse ROOT FILE...
 
-tokens: lexes each FILE ("-" for standard input) as a Python module, as the parser's
+--mode: what each FILE holds: a Python module (the default), or an IPython
+cell, where escape commands ("!ls", "%time x", "x = !pwd", "obj?") are
+lexed and parsed. The option may also stand before tokens|ast|check.
+
+tokens: lexes each FILE ("-" for standard input) in the mode, as the parser's
 token source would (no re-lexing), and prints for each file:
 
   file PATH                       a header line
@@ -50,19 +56,23 @@ quotes, 0x002 triple quotes, 0x004 u, 0x008 b, 0x010 f, 0x020 t, 0x040 r,
   String                the raw text between the quotes, quoted
   FStringMiddle, TStringMiddle
                         the literal text, doubled braces collapsed, quoted
+  IpyEscapeCommand      KIND "TEXT": KIND the command's kind (Exclamation,
+                        DoubleExclamation, Question, DoubleQuestion, Percent,
+                        DoublePercent, Comma, Semi, Slash), TEXT the command
+                        text (prefix and line continuations removed), quoted
 Quoted texts and TEXT (the error's message) are JSON strings: every byte
 outside printable ASCII is written as a \u escape (UTF-16 surrogate pairs
 above U+FFFF), and a byte that is not well-formed UTF-8 as \ufffd.
 
-ast: parses each FILE as a module, every error kept, and prints one JSON
+ast: parses each FILE in the mode, every error kept, and prints one JSON
 object per line: {"path": PATH, "tree": TREE, "tokens": [[KIND, START, END],
 ...], "errors": [[TEXT, START, END, SOURCE], ...]}, TREE the syntax tree's JSON
 dump with byte ranges, the tokens without the final EndOfFile, the errors
 (lexical and syntactic, merged) in list order, SOURCE "lexer" or "parser". A parse that fails fatally prints
 {"path": PATH, "fatal": TEXT} instead.
 
-check: parses each FILE with parse_module and prints "ok PATH", or
-"error PATH: TEXT" with the first error's text.
+check: parses each FILE with parse_module (with parse in IPython mode) and
+prints "ok PATH", or "error PATH: TEXT" with the first error's text.
 
 analyse: reads each FILE as the project analysis does (strict UTF-8, no
 "-"), parses it and analyses it as a file of the project below ROOT, and
@@ -162,14 +172,22 @@ void append_value(std::string& out, const python_parser::TokenValue& value) {
       out.push_back(' ');
       append_json_string(out, value.as_text());
       return;
+    case TokenValueTag::IpyEscapeCommand: {
+      const python_parser::TokenValue::IpyEscapeCommand command = value.as_ipy_escape_command();
+      out.push_back(' ');
+      out += python_ast::enum_name(command.kind);
+      out.push_back(' ');
+      append_json_string(out, command.text);
+      return;
+    }
   }
 }
 
-// Lexes `source` and appends its lines to `out`. Returns false when the lexer
-// stopped making progress (a bug the corpus tests look for).
-bool dump_tokens(std::string_view source, std::string& out) {
+// Lexes `source` in `mode` and appends its lines to `out`. Returns false when
+// the lexer stopped making progress (a bug the corpus tests look for).
+bool dump_tokens(std::string_view source, python_parser::Mode mode, std::string& out) {
   python_ast::Arena arena;
-  python_parser::Lexer lexer(source, python_parser::Mode::Module, text_size::TextOffset(0), arena);
+  python_parser::Lexer lexer(source, mode, text_size::TextOffset(0), arena);
   // Every token but a bounded number of empty ones consumes at least one
   // byte, so a lexer that makes progress ends well within this many tokens.
   const std::uint64_t limit = 4 * static_cast<std::uint64_t>(source.size()) + 64;
@@ -204,11 +222,37 @@ bool dump_tokens(std::string_view source, std::string& out) {
 
 }  // namespace
 
+// Takes the "--mode module|ipython" option out of `args`: it stands before
+// or right after the mode word, before the first FILE. Answers false for a
+// missing or unknown mode name.
+bool take_mode_option(std::vector<std::string>& args, python_parser::Mode& mode) {
+  mode = python_parser::Mode::Module;
+  for (std::size_t i = 0; i < args.size() && i < 2; ++i) {
+    if (args[i] != "--mode") continue;
+    if (i + 1 >= args.size()) return false;
+    if (args[i + 1] == "module") {
+      mode = python_parser::Mode::Module;
+    } else if (args[i + 1] == "ipython") {
+      mode = python_parser::Mode::Ipython;
+    } else {
+      return false;
+    }
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i), args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+    return true;
+  }
+  return true;
+}
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stdout);
     return 0;
+  }
+  python_parser::Mode mode = python_parser::Mode::Module;
+  if (!take_mode_option(args, mode)) {
+    std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
+    return 2;
   }
   if (args.size() < 2 || (args[0] != "tokens" && args[0] != "ast" && args[0] != "check" && args[0] != "analyse")) {
     std::fwrite(kUsage.data(), 1, kUsage.size(), stderr);
@@ -222,7 +266,8 @@ int main(int argc, char** argv) {
   if (args[0] != "tokens") {
     std::ios::sync_with_stdio(false);
     std::span<const std::string> paths(args.data() + 1, args.size() - 1);
-    return args[0] == "ast" ? tolva_dump::dump_ast(paths, std::cout) : tolva_dump::check_files(paths, std::cout);
+    return args[0] == "ast" ? tolva_dump::dump_ast(paths, mode, std::cout)
+                            : tolva_dump::check_files(paths, mode, std::cout);
   }
 
   int status = 0;
@@ -239,7 +284,7 @@ int main(int argc, char** argv) {
       continue;
     }
     try {
-      if (!dump_tokens(text, out)) {
+      if (!dump_tokens(text, mode, out)) {
         std::fwrite(out.data(), 1, out.size(), stdout);
         std::fprintf(stderr, "tolva-dump: the lexer made no progress in %s\n", path.c_str());
         return 3;

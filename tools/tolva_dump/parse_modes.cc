@@ -1,6 +1,8 @@
 #include "tolva_dump/parse_modes.h"
 
+#include <optional>
 #include <ostream>
+#include <utility>
 #include <string_view>
 
 #include "python_ast/dump.h"
@@ -30,8 +32,8 @@ void note(int& status, int file_status) {
 }
 
 // The JSON line of one parsed file, without its line feed.
-void append_parse(std::string_view source, std::string& out) {
-  python_parser::Parsed<python_ast::Mod> parsed = python_parser::parse_unchecked(source, python_parser::Mode::Module);
+void append_parse(std::string_view source, python_parser::Mode mode, std::string& out) {
+  python_parser::Parsed<python_ast::Mod> parsed = python_parser::parse_unchecked(source, mode);
   out += ",\"tree\":";
   out += python_ast::dump_json(*parsed.syntax, parsed.tree->source());
   out += ",\"tokens\":[";
@@ -59,9 +61,21 @@ void append_parse(std::string_view source, std::string& out) {
   out += ']';
 }
 
+// The first error of a checked parse in `mode`; nothing for a clean text.
+std::optional<python_parser::ParseError> first_error(std::string_view source, python_parser::Mode mode) {
+  if (mode == python_parser::Mode::Module) {
+    python_parser::ModuleParseResult result = python_parser::parse_module(source);
+    if (result.has_value()) return std::nullopt;
+    return std::move(result).error();
+  }
+  python_parser::ParseResult<python_ast::Mod> result = python_parser::parse(source, mode);
+  if (result.has_value()) return std::nullopt;
+  return std::move(result).error();
+}
+
 }  // namespace
 
-int dump_ast(std::span<const std::string> paths, std::ostream& out) {
+int dump_ast(std::span<const std::string> paths, python_parser::Mode mode, std::ostream& out) {
   int status = kStatusOk;
   std::string text;
   std::string line;
@@ -75,7 +89,7 @@ int dump_ast(std::span<const std::string> paths, std::ostream& out) {
     python_ast::append_json_string(line, path);
     const std::size_t header = line.size();
     try {
-      append_parse(text, line);
+      append_parse(text, mode, line);
     } catch (const tolva::FatalError& error) {
       report_fatal(path, error.message());
       note(status, kStatusFatal);
@@ -91,7 +105,7 @@ int dump_ast(std::span<const std::string> paths, std::ostream& out) {
   return status;
 }
 
-int check_files(std::span<const std::string> paths, std::ostream& out) {
+int check_files(std::span<const std::string> paths, python_parser::Mode mode, std::ostream& out) {
   int status = kStatusOk;
   std::string text;
   for (const std::string& path : paths) {
@@ -100,11 +114,12 @@ int check_files(std::span<const std::string> paths, std::ostream& out) {
       continue;
     }
     try {
-      python_parser::ModuleParseResult result = python_parser::parse_module(text);
-      if (result.has_value()) {
+      // Module mode keeps to parse_module, the entry project analysis calls.
+      const std::optional<python_parser::ParseError> error = first_error(text, mode);
+      if (!error) {
         out << "ok " << path << '\n';
       } else {
-        out << "error " << path << ": " << result.error().display() << '\n';
+        out << "error " << path << ": " << error->display() << '\n';
       }
     } catch (const tolva::FatalError& error) {
       report_fatal(path, error.message());

@@ -9,6 +9,7 @@
 #include "python_parser/parser/expression_display.h"
 #include "python_parser/parser/expression_string.h"
 #include "python_parser/parser/helpers.h"
+#include "python_parser/parser/ipython.h"
 #include "python_parser/parser/parameters.h"
 #include "python_parser/parser/parser.h"
 #include "python_parser/parser/progress.h"
@@ -357,12 +358,7 @@ MarkedExpr parse_atom(Parser& parser, TextOffset start) {
       parser.bump(TokenKind::None);
       return MarkedExpr{arena.make<python_ast::ExprNoneLiteral>(parser.node_range(start))};
     case TokenKind::IpyEscapeCommand:
-      // Escape commands are lexed only in IPython mode, and no value of
-      // theirs reaches the parser: report the token and step over it, so
-      // that a list that took it for an element start still progresses.
-      parser.add_error(ParseErrorType::ExpectedExpression, parser.current_token_range());
-      parser.bump_any();
-      return MarkedExpr{missing_expression(parser, start)};
+      return MarkedExpr{parse_ipython_escape_command_expression(parser)};
     default:
       break;
   }

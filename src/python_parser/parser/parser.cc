@@ -4,6 +4,8 @@
 
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
+#include "python_parser/parser/expression.h"
+#include "python_parser/parser/statement.h"
 
 namespace python_parser {
 
@@ -20,6 +22,40 @@ Parser::Parser(std::string_view source, Mode mode, python_ast::Arena& arena, Tex
       mode_(mode),
       target_version_(target_version),
       stack_floor_(stack_floor_of_current_thread()) {}
+
+namespace {
+
+constexpr std::string_view kNotAtEnd = "Parser should be at the end of the file.";
+
+}  // namespace
+
+ParserOutput Parser::parse() && {
+  const python_ast::Mod* root = nullptr;
+  if (mode_ == Mode::Expression || mode_ == Mode::ParenthesizedExpression) {
+    // One expression list, an optional logical newline, and nothing else.
+    TextOffset start = node_start();
+    MarkedExpr parsed = parse_expression_list(*this, ExpressionParseFlags::None);
+    tolva::check(parsed.expr != nullptr, "parse_expression_list returned no expression");
+    eat(TokenKind::Newline);
+    if (!at(TokenKind::EndOfFile)) {
+      add_error(ParseErrorType::TrailingTokenAfterExpression, current_token_range());
+      while (!at(TokenKind::EndOfFile)) bump_any();
+    }
+    bump(TokenKind::EndOfFile);
+    root = arena_.make<python_ast::ModExpression>(TextRange(start, current_token_range().end()), parsed.expr);
+  } else {
+    // The statement list ends only at the end of file.
+    std::span<python_ast::Stmt*> body = parse_list(RecoveryContextKind::ModuleStatements, parse_statement);
+    tolva::check(at(TokenKind::EndOfFile), kNotAtEnd);
+    bump(TokenKind::EndOfFile);
+    root = arena_.make<python_ast::ModModule>(TextRange(start_offset_, current_token_range().end()), body);
+  }
+  tolva::check(at(TokenKind::EndOfFile), kNotAtEnd);
+
+  TokenSource::Finished finished = std::move(tokens_).finish();
+  return ParserOutput{root, std::move(finished.tokens), merge_errors(std::move(errors_), std::move(finished.errors)),
+                      std::move(version_gated_errors_)};
+}
 
 std::string_view Parser::src_text(TextRange range) const {
   // Only the bounds are checked: the source may hold bytes that are not

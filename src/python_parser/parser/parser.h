@@ -35,40 +35,19 @@
 #include <vector>
 
 #include "python_ast/arena.h"
+#include "python_ast/nodes_common.h"
 #include "python_ast/token.h"
 #include "python_ast/token_kind.h"
 #include "python_parser/error.h"
 #include "python_parser/lexer.h"
 #include "python_parser/parser/progress.h"
 #include "python_parser/parser/recovery.h"
+#include "python_parser/target_version.h"
 #include "python_parser/token_source.h"
 #include "support/fatal_error.h"
 #include "text_size/text_size.h"
 
 namespace python_parser {
-
-// A Python version, major then minor.
-struct TargetVersion {
-  std::uint8_t major = 3;
-  std::uint8_t minor = 10;
-
-  constexpr auto operator<=>(const TargetVersion&) const = default;
-};
-
-// The version this program parses for.
-inline constexpr TargetVersion kDefaultTargetVersion{3, 10};
-
-// Syntax that needs a newer Python than the target version. `kind` and
-// `sub_kind` are the numbers the grammar assigns to each such construct.
-// Nothing reads these records, and they never make a parse fail.
-struct VersionGatedSyntaxError {
-  std::uint8_t kind = 0;
-  std::uint8_t sub_kind = 0;
-  text_size::TextRange range;
-  TargetVersion target_version;
-
-  bool operator==(const VersionGatedSyntaxError&) const = default;
-};
 
 // A snapshot of the whole parser state for speculative parsing.
 struct ParserCheckpoint {
@@ -104,8 +83,18 @@ concept HasRangeField = requires(const T& node) {
 
 template <class T>
 class ScratchList;
-struct ParserOutput;
 class DepthGuard;
+
+// What Parser::parse hands over: the root, allocated in the parser's arena,
+// and the lists of the parse.
+struct ParserOutput {
+  const python_ast::Mod* syntax = nullptr;
+  // Every token in source order, trivia included, the end of file excluded.
+  python_ast::Tokens tokens;
+  // The parser's and the lexer's errors, merged (merge_errors, parse.h).
+  std::vector<ParseError> errors;
+  std::vector<VersionGatedSyntaxError> version_gated_errors;
+};
 
 class Parser {
  public:
@@ -120,7 +109,7 @@ class Parser {
   Parser& operator=(const Parser&) = delete;
 
   // Runs the whole parse in the parser's mode and hands over the root (in
-  // the arena), the token list and the merged errors (parse.h). In
+  // the arena), the token list and the merged errors. In
   // Mode::Module and Mode::Ipython the root is a ModModule of the whole
   // text; in the expression modes a ModExpression.
   ParserOutput parse() &&;

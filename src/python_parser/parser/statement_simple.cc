@@ -6,6 +6,7 @@
 
 #include "python_parser/parser/expression.h"
 #include "python_parser/parser/helpers.h"
+#include "python_parser/parser/ipython.h"
 #include "python_parser/parser/parameters.h"
 #include "python_parser/parser/parser.h"
 #include "python_parser/parser/statement.h"
@@ -89,36 +90,6 @@ Expr* parse_optional_value(Parser& parser, ExpressionParseFlags flags, bool expr
   }
   return expression_list ? parse_expression_list(parser, flags).expr
                          : parse_conditional_expression_or_higher_impl(parser, flags).expr;
-}
-
-// An IPython escape command at the start of a statement (`!ls`, `%magic`).
-// The lexer makes these tokens only for IPython cells; the command's kind is
-// read from its prefix and the text is the rest of the token.
-Stmt* parse_ipython_escape_command_statement(Parser& parser) {
-  TextRange range = parser.current_token_range();
-  std::string_view text = parser.src_text(range);
-  parser.bump(TokenKind::IpyEscapeCommand);
-  if (parser.mode() != Mode::Ipython) {
-    parser.add_error(ParseErrorType::IpythonEscapeOutsideIpythonMode, range);
-  }
-  python_ast::IpyEscapeKind kind = python_ast::IpyEscapeKind::Exclamation;
-  std::size_t prefix = 0;
-  if (text.size() >= 2) {
-    if (tolva::Result<python_ast::IpyEscapeKind> pair =
-            python_ast::ipy_escape_kind_try_from(static_cast<unsigned char>(text[0]),
-                                                 static_cast<unsigned char>(text[1]))) {
-      kind = pair.value();
-      prefix = 2;
-    }
-  }
-  if (prefix == 0 && !text.empty()) {
-    tolva::Result<python_ast::IpyEscapeKind> single =
-        python_ast::ipy_escape_kind_try_from(static_cast<unsigned char>(text[0]));
-    if (!single) tolva::fatal("internal error: entered unreachable code");
-    kind = single.value();
-    prefix = 1;
-  }
-  return parser.arena().make<python_ast::StmtIpyEscapeCommand>(range, text.substr(prefix), kind);
 }
 
 // assert_stmt: 'assert' expression [',' expression]
@@ -342,7 +313,8 @@ Stmt* parse_annotated_assignment_statement(Parser& parser, MarkedExpr target, Te
                                                                   simple);
 }
 
-// expression statements, assignments, augmented and annotated assignments
+// expression statements, assignments, augmented and annotated assignments,
+// and in IPython mode help requests (`obj?`)
 Stmt* parse_expression_based_statement(Parser& parser, TextOffset start) {
   MarkedExpr first = parse_expression_list(parser, kStatementFlags);
   TokenKind current = parser.current_token_kind();
@@ -350,6 +322,9 @@ Stmt* parse_expression_based_statement(Parser& parser, TextOffset start) {
   if (current == TokenKind::Colon) return parse_annotated_assignment_statement(parser, first, start);
   if (std::optional<BinaryOperator> op = augmented_assignment_operator(current)) {
     return parse_augmented_assignment_statement(parser, first.expr, *op, start);
+  }
+  if (current == TokenKind::Question && parser.mode() == Mode::Ipython) {
+    return parse_ipython_help_end_escape_command_statement(parser, first);
   }
   return parser.arena().make<python_ast::StmtExpression>(parser.node_range(start), first.expr);
 }
