@@ -1,5 +1,6 @@
 #include "python_module/arguments.h"
 
+#include "python_module/compat.h"
 #include "python_module/py_ref.h"
 
 namespace python_module {
@@ -116,7 +117,7 @@ bool bind_tuple_and_dict(const Signature& signature, PyObject* args, PyObject* k
 }
 
 PyObject* type_name_of(PyObject* object) noexcept {
-  PyObject* name = PyType_GetName(Py_TYPE(object));
+  PyObject* name = compat::type_get_name(Py_TYPE(object));
   if (name != nullptr) return name;
   PyErr_Clear();
   return PyUnicode_FromString(Py_TYPE(object)->tp_name);

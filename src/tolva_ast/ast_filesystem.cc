@@ -124,19 +124,26 @@ tolva::Result<std::string> StdAstFileSystem::read_to_string(std::string_view pat
     return tolva::Error{"file name contained an unexpected NUL byte"};
   }
   const std::string path_z(path);
+  // Non-blocking, so that opening a FIFO without a writer returns at once
+  // instead of waiting for one (it is then refused below); it changes
+  // nothing for a regular file.
   int fd;
   do {
-    fd = ::open(path_z.c_str(), O_RDONLY | O_CLOEXEC);
+    fd = ::open(path_z.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return os_error(errno);
   const FileDescriptor file(fd);
 
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return os_error(errno);
-  // A regular file's size is known before reading; anything else (a pipe, a
-  // device) is read until its end, against the same limit.
+  if (S_ISDIR(status.st_mode)) return os_error(EISDIR);
+  // A pipe, socket or device may never end (or never start): reading one
+  // could hang the caller or fill memory with a stream.
+  if (!S_ISREG(status.st_mode)) return tolva::Error{"not a regular file (a pipe, socket or device): not read"};
+  // The size is known before reading. A file that reports none (those of
+  // /proc) or grows meanwhile is read on, against the same limit.
   std::uint64_t expected = 0;
-  if (S_ISREG(status.st_mode) && status.st_size > 0) {
+  if (status.st_size > 0) {
     expected = static_cast<std::uint64_t>(status.st_size);
     if (expected >= kSourceSizeLimit) return too_large(std::to_string(expected));
   }

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <fstream>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -123,6 +126,108 @@ TEST(StdAstFileSystem, ReadsStrictUtf8Only) {
   }
 }
 
+// Differential: which byte strings read as text, against Python's strict
+// UTF-8 decoder (bytes.decode("utf-8")) on the same files. The strings mix
+// ASCII runs (the sixteen-byte fast path) with every kind of lead and
+// continuation byte and with encodings of random code points, some cut
+// short.
+TEST(StdAstFileSystem, AcceptsExactlyWhatPythonDecodesAsUtf8) {
+  constexpr const char* kPython = "/usr/bin/python3";
+  if (::access(kPython, X_OK) != 0) GTEST_SKIP() << kPython << " is not available";
+  std::mt19937 random(20261210);
+  const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+  const auto encode = [](char32_t c, std::string& out) {
+    if (c < 0x80) {
+      out.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  };
+  const ScratchDirectory dir;
+  std::vector<std::string> paths;
+  std::vector<std::string> contents;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text(static_cast<std::size_t>(pick(0, 40)), 'a');
+    const int pieces = pick(0, 6);
+    for (int k = 0; k < pieces; ++k) {
+      switch (pick(0, 4)) {
+        case 0:  // any byte at all
+          text.push_back(static_cast<char>(pick(0, 255)));
+          break;
+        case 1:  // a lead or continuation byte
+          text.push_back(static_cast<char>(pick(0x80, 0xFF)));
+          break;
+        case 2: {  // a code point, surrogates and values past U+10FFFF included
+          std::string encoded;
+          encode(static_cast<char32_t>(pick(0, 0x13FFFF)), encoded);
+          if (pick(0, 3) == 0) encoded.resize(static_cast<std::size_t>(pick(1, static_cast<int>(encoded.size()))));
+          text += encoded;
+          break;
+        }
+        case 3: {  // an overlong form of a small code point
+          const int c = pick(0, 0x7FF);
+          if (pick(0, 1) == 0) {
+            text.push_back(static_cast<char>(0xE0));
+            text.push_back(static_cast<char>(0x80 | (c >> 6)));
+          } else {
+            text.push_back(static_cast<char>(0xC0 | ((c >> 6) & 1)));
+          }
+          text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+          break;
+        }
+        default:
+          text.append(static_cast<std::size_t>(pick(1, 20)), 'b');
+      }
+    }
+    paths.push_back(dir.write(std::to_string(i) + ".bytes", text));
+    contents.push_back(text);
+  }
+  const std::string script = dir.write("peer.py",
+                                       "import sys\n"
+                                       "for line in sys.stdin:\n"
+                                       "    data = open(line.rstrip('\\n'), 'rb').read()\n"
+                                       "    try:\n"
+                                       "        data.decode('utf-8')\n"
+                                       "        print(1)\n"
+                                       "    except UnicodeDecodeError:\n"
+                                       "        print(0)\n");
+  std::string listing;
+  for (const std::string& path : paths) listing += path + "\n";
+  const std::string listing_path = dir.write("paths.txt", listing);
+  FILE* pipe = ::popen((std::string(kPython) + " " + script + " < " + listing_path).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string answers;
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) answers.append(buffer, got);
+  ASSERT_EQ(::pclose(pipe), 0);
+  ASSERT_EQ(answers.size(), 2 * paths.size());
+
+  const StdAstFileSystem fs({});
+  int valid = 0;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const bool python_decodes = answers[2 * i] == '1';
+    const auto text = fs.read_to_string(paths[i]);
+    valid += python_decodes;
+    EXPECT_EQ(text.has_value(), python_decodes) << "case " << i;
+    if (text.has_value()) {
+      EXPECT_EQ(text.value(), contents[i]);
+    }
+  }
+  EXPECT_GT(valid, 300) << "both outcomes must be well represented";
+  EXPECT_LT(valid, 2700);
+}
+
 TEST(StdAstFileSystem, ReadsAnyPathListedOrNot) {
   const ScratchDirectory dir;
   const std::string listed = dir.write("listed.py", "a = 1\n");
@@ -208,25 +313,27 @@ TEST(StdAstFileSystem, AFileOfFourGibibytesOrMoreIsRefusedUnread) {
   }
 }
 
-TEST(StdAstFileSystem, ReadsAFileWithoutAKnownSize) {
-  // A pipe reports no size: it is read to its end in growing steps.
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  const std::string content(100000, 'q');
-  std::thread writer([&] {
-    std::size_t done = 0;
-    while (done < content.size()) {
-      const ssize_t wrote = ::write(fds[1], content.data() + done, content.size() - done);
-      if (wrote <= 0) break;
-      done += static_cast<std::size_t>(wrote);
-    }
-    ::close(fds[1]);
-  });
-  const auto text = StdAstFileSystem({}).read_to_string("/proc/self/fd/" + std::to_string(fds[0]));
-  writer.join();
-  ::close(fds[0]);
+// A FIFO without a writer would block the opening thread for ever, and a
+// device such as /dev/zero never ends: only regular files are read.
+TEST(StdAstFileSystem, OnlyRegularFilesAreRead) {
+  const ScratchDirectory dir;
+  const std::string fifo = dir.path() + "/waiting.py";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo, std::string("/dev/zero"), std::string("/dev/null")}) {
+    const auto text = StdAstFileSystem({}).read_to_string(path);
+    ASSERT_FALSE(text.has_value()) << path;
+    EXPECT_EQ(text.error(), "not a regular file (a pipe, socket or device): not read") << path;
+  }
+}
+
+TEST(StdAstFileSystem, ReadsARegularFileThatReportsNoSize) {
+  // /proc files report a size of 0: they are read to their end all the same.
+  const auto text = StdAstFileSystem({}).read_to_string("/proc/self/status");
   ASSERT_TRUE(text.has_value()) << text.error();
-  EXPECT_EQ(text.value(), content);
+  EXPECT_NE(text.value().find("Name:"), std::string::npos);
+  const auto maps = StdAstFileSystem({}).read_to_string("/proc/self/maps");
+  ASSERT_TRUE(maps.has_value()) << maps.error();
+  EXPECT_GT(maps.value().size(), 4096u) << "more than the first read step";
 }
 
 TEST(StdAstFileSystem, ManyThreadsReadAtOnce) {

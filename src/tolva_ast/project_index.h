@@ -61,4 +61,10 @@ class AstProjectIndex {
 // the cgroup CPU quota (v1 or v2) rounded up; at least 1.
 unsigned available_cpus();
 
+// `affinity` (at least 1) bounded by the cgroup CPU quota of this process as
+// the files below `root` tell it: /proc/self/cgroup, /proc/self/mountinfo
+// and the quota files of the group and its ancestors. `root` is "/" in use
+// and a fixture directory in tests.
+unsigned cpus_within_cgroup_quota(unsigned affinity, std::string_view root);
+
 }  // namespace tolva_ast

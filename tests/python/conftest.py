@@ -4,6 +4,8 @@ import os
 import pathlib
 import sys
 
+import pytest
+
 _ROOT = pathlib.Path(__file__).resolve().parents[2]
 _BUILD = pathlib.Path(os.environ.get("TOLVA_BUILD_DIR", _ROOT / "build" / "release"))
 sys.path.insert(0, str(_BUILD / "python"))
@@ -11,3 +13,10 @@ sys.path.insert(0, str(_BUILD / "python"))
 # For tests that run the module in a subprocess or inspect the built file.
 EXTENSION_DIR = _BUILD / "python"
 REPO_ROOT = _ROOT
+
+# The differential runs against the standard library's fromisoformat need
+# Python 3.11 or later: before 3.11 it reads only what isoformat() writes (no
+# basic format, no week dates, no "Z", no comma fraction), so it is no peer
+# for the ISO 8601 forms.
+fromisoformat_reads_iso_8601 = pytest.mark.skipif(
+    sys.version_info < (3, 11), reason="fromisoformat reads ISO 8601 forms from Python 3.11 on")

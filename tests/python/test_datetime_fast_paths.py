@@ -9,6 +9,7 @@ import sys
 import pytest
 
 import tolva_rs
+from conftest import fromisoformat_reads_iso_8601
 
 UTC = dt.timezone.utc
 
@@ -50,6 +51,7 @@ def test_argument_errors_are_unchanged(function):
         function("2024-03-15", "x")
 
 
+@fromisoformat_reads_iso_8601
 def test_every_offset_zone_agrees_with_fromisoformat_first_time_and_after():
     for minutes in range(-(24 * 60 - 1), 24 * 60):
         sign = "-" if minutes < 0 else "+"

@@ -1,0 +1,213 @@
+#include "tolva_ast/once_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tolva_ast {
+namespace {
+
+using Cache = OnceCache<std::shared_ptr<const int>>;
+constexpr OnceCacheTexts kTexts{.map_poisoned = "map poisoned", .entry_poisoned_for = "entry poisoned for "};
+
+tolva::Result<std::shared_ptr<const int>> value(int v) { return std::make_shared<const int>(v); }
+
+// A one-shot gate with a timeout, so a broken cache fails the test instead
+// of hanging it.
+class Gate {
+ public:
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool wait() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+TEST(OnceCache, ComputesEachKeyOnceAndKeepsFailuresToo) {
+  Cache cache(kTexts);
+  int computed = 0;
+  BlockingNotice notice;
+  const auto first = cache.get("a", [&] { return ++computed, value(7); }, notice);
+  const auto second = cache.get("a", [&] { return ++computed, value(8); }, notice);
+  ASSERT_TRUE(first.has_value() && second.has_value());
+  EXPECT_EQ(first.value().get(), second.value().get()) << "one shared value";
+  EXPECT_EQ(*second.value(), 7);
+
+  const auto failed = cache.get("b", [&] { return ++computed, tolva::Result<std::shared_ptr<const int>>(tolva::Error{"no"}); }, notice);
+  const auto again = cache.get("b", [&] { return ++computed, value(1); }, notice);
+  ASSERT_FALSE(again.has_value());
+  EXPECT_EQ(failed.error(), "no");
+  EXPECT_EQ(again.error(), "no");
+  EXPECT_EQ(computed, 2);
+
+  // Keys are texts compared byte for byte.
+  EXPECT_EQ(*cache.get("./a", [&] { return ++computed, value(9); }, notice).value(), 9);
+  EXPECT_EQ(*cache.get(std::string_view("a\0", 2), [&] { return ++computed, value(10); }, notice).value(), 10);
+  EXPECT_EQ(computed, 4);
+}
+
+TEST(OnceCache, TheNoticeFiresOncePerRequestAndNeverOnAStoredOutcome) {
+  Cache cache(kTexts);
+  int fired = 0;
+  const std::function<void()> callback = [&] { ++fired; };
+  {
+    BlockingNotice notice(&callback);
+    (void)cache.get("a", [] { return value(1); }, notice);
+    (void)cache.get("b", [] { return value(2); }, notice);
+    EXPECT_TRUE(notice.fired());
+  }
+  EXPECT_EQ(fired, 1);
+  {
+    BlockingNotice notice(&callback);
+    (void)cache.get("a", [] { return value(0); }, notice);
+    (void)cache.get("b", [] { return value(0); }, notice);
+    EXPECT_FALSE(notice.fired());
+  }
+  EXPECT_EQ(fired, 1);
+  const std::function<void()> empty;
+  BlockingNotice notice(&empty);
+  (void)cache.get("c", [] { return value(3); }, notice);
+  EXPECT_TRUE(notice.fired());
+}
+
+TEST(OnceCache, ConcurrentRequestsForOneKeyWaitAndShareOneOutcome) {
+  Cache cache(kTexts);
+  Gate started, release;
+  std::atomic<int> computed{0};
+  std::vector<std::shared_ptr<const int>> got(8);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      BlockingNotice notice;
+      got[t] = cache
+                   .get("same",
+                        [&] {
+                          ++computed;
+                          started.open();
+                          release.wait();
+                          return value(42);
+                        },
+                        notice)
+                   .value();
+    });
+  }
+  ASSERT_TRUE(started.wait());
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the others queue on the entry
+  release.open();
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(computed.load(), 1);
+  for (const auto& v : got) EXPECT_EQ(v.get(), got[0].get());
+}
+
+TEST(OnceCache, DifferentKeysComputeInParallel) {
+  // Each computation waits for the other one to start: done one after the
+  // other, they would time out.
+  Cache cache(kTexts);
+  Gate a_started, b_started;
+  bool a_saw_b = false, b_saw_a = false;
+  std::thread a([&] {
+    BlockingNotice notice;
+    (void)cache.get("a", [&] { a_started.open(); a_saw_b = b_started.wait(); return value(1); }, notice);
+  });
+  std::thread b([&] {
+    BlockingNotice notice;
+    (void)cache.get("b", [&] { b_started.open(); b_saw_a = a_started.wait(); return value(2); }, notice);
+  });
+  a.join();
+  b.join();
+  EXPECT_TRUE(a_saw_b);
+  EXPECT_TRUE(b_saw_a);
+}
+
+TEST(OnceCache, AFatalErrorPoisonsItsEntryOnly) {
+  Cache cache(kTexts);
+  BlockingNotice notice;
+  EXPECT_THROW((void)cache.get("bad", []() -> tolva::Result<std::shared_ptr<const int>> { tolva::fatal("broken"); },
+                               notice),
+               tolva::FatalError);
+  int computed = 0;
+  for (int round = 0; round < 2; ++round) {
+    const auto later = cache.get("bad", [&] { return ++computed, value(1); }, notice);
+    ASSERT_FALSE(later.has_value());
+    EXPECT_EQ(later.error(), "entry poisoned for bad");
+  }
+  EXPECT_EQ(computed, 0) << "a poisoned entry is never computed again";
+  EXPECT_EQ(cache.entry("bad").value()->stored(), nullptr);
+  EXPECT_EQ(*cache.get("good", [] { return value(5); }, notice).value(), 5);
+
+  // Waiters queued behind the failing computation see the poisoned text.
+  Gate started, release;
+  std::thread failing([&] {
+    BlockingNotice own;
+    try {
+      (void)cache.get("late", [&]() -> tolva::Result<std::shared_ptr<const int>> {
+        started.open();
+        release.wait();
+        throw std::runtime_error("not a fatal error, but it unwinds all the same");
+      }, own);
+    } catch (const std::runtime_error&) {
+    }
+  });
+  ASSERT_TRUE(started.wait());
+  std::thread waiter([&] {
+    BlockingNotice own;
+    const auto outcome = cache.get("late", [] { return value(0); }, own);
+    EXPECT_FALSE(outcome.has_value());
+    if (!outcome.has_value()) {
+      EXPECT_EQ(outcome.error(), "entry poisoned for late");
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  release.open();
+  failing.join();
+  waiter.join();
+}
+
+TEST(OnceCache, WithoutKeepingValuesOnlyFailuresAreStored) {
+  Cache cache(kTexts, /*keep_values=*/false);
+  int computed = 0;
+  BlockingNotice notice;
+  (void)cache.get("a", [&] { return ++computed, value(1); }, notice);
+  (void)cache.get("a", [&] { return ++computed, value(1); }, notice);
+  EXPECT_EQ(computed, 2);
+  EXPECT_EQ(cache.entry("a").value()->stored(), nullptr);
+  (void)cache.get("b", [&] { return ++computed, tolva::Result<std::shared_ptr<const int>>(tolva::Error{"x"}); }, notice);
+  (void)cache.get("b", [&] { return ++computed, value(1); }, notice);
+  EXPECT_EQ(computed, 3);
+  ASSERT_NE(cache.entry("b").value()->stored(), nullptr);
+  EXPECT_EQ(cache.entry("b").value()->stored()->error(), "x");
+}
+
+TEST(OnceCache, EntriesMadeAheadKeepTheirTagAndAddress) {
+  OnceCache<std::shared_ptr<const int>, bool> cache(kTexts);
+  auto* listed = cache.entry("a", true).value();
+  EXPECT_EQ(cache.entry("a", false).value(), listed);
+  EXPECT_TRUE(listed->tag());
+  for (int i = 0; i < 2000; ++i) (void)cache.entry(std::to_string(i));  // rehashes
+  EXPECT_EQ(cache.entry("a").value(), listed);
+  EXPECT_EQ(listed->stored(), nullptr);
+  BlockingNotice notice;
+  const auto got = cache.get(*listed, "a", [] { return value(3); }, notice);
+  EXPECT_TRUE(got.computed);
+  EXPECT_EQ(*listed->stored()->value(), 3);
+  EXPECT_FALSE(cache.get(*listed, "a", [] { return value(4); }, notice).computed);
+}
+
+}  // namespace
+}  // namespace tolva_ast
