@@ -58,4 +58,38 @@ decltype(auto) run_native(std::size_t input_bytes, Work&& work) {
   return std::forward<Work>(work)();
 }
 
+// Runs `work` (native code that touches no Python object) without the
+// interpreter lock, whatever its size: for file reading, parsing and
+// analysis, whose cost is not bounded by the size of the arguments.
+template <class Work>
+decltype(auto) run_unlocked(Work&& work) {
+  UnlockedScope scope(true);
+  return std::forward<Work>(work)();
+}
+
+// Releases the interpreter lock on the first call of `release()` and takes it
+// back when the scope ends (also when the work throws), for work that decides
+// by itself whether it will block: a project-index lookup calls `release()`
+// just before it first reads, parses or analyses a file or waits for another
+// thread, and a lookup that finds everything ready keeps the lock. Must be
+// used on the thread that holds the lock; no Python object may be touched
+// after `release()` until the scope ends.
+class UnlockOnDemand {
+ public:
+  UnlockOnDemand() noexcept = default;
+  UnlockOnDemand(const UnlockOnDemand&) = delete;
+  UnlockOnDemand& operator=(const UnlockOnDemand&) = delete;
+  ~UnlockOnDemand() {
+    if (saved_ != nullptr) PyEval_RestoreThread(saved_);
+  }
+
+  void release() noexcept {
+    if (saved_ == nullptr) saved_ = PyEval_SaveThread();
+  }
+  bool released() const noexcept { return saved_ != nullptr; }
+
+ private:
+  PyThreadState* saved_ = nullptr;
+};
+
 }  // namespace python_module

@@ -7,6 +7,7 @@
 
 #include "python_module/module.h"
 
+#include "python_module/analysis_classes.h"
 #include "python_module/arguments.h"
 #include "python_module/class_builder.h"
 #include "python_module/errors.h"
@@ -38,6 +39,22 @@ PyMethodDef kFunctions[] = {
      "build_namespaced_name(namespace=None, name=None)\n--\n\n"},
 };
 
+// The classes in registration order: each accessor creates its type on first
+// use and returns it BORROWED.
+struct ClassEntry {
+  const char* name;
+  PyTypeObject* (*type)() noexcept;
+};
+constexpr ClassEntry kClasses[] = {
+    {"StdAstFileSystem", &std_ast_file_system_class},
+    {"AstFileParserCache", &ast_file_parser_cache_class},
+    {"FeatureFieldAST", &feature_field_class},
+    {"FeatureClassAST", &feature_class_class},
+    {"FunctionArgAST", &function_arg_class},
+    {"ResolverAST", &resolver_class},
+    {"AstProjectIndex", &ast_project_index_class},
+};
+
 // Function objects are bound to the module (`__self__` is the module) and
 // carry its name (`__module__`).
 bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definition) noexcept {
@@ -51,6 +68,11 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
 bool module_body(PyObject* module) noexcept {
   Owned module_name = Owned::steal(PyModule_GetNameObject(module));
   if (!module_name) return false;
+  for (const ClassEntry& entry : kClasses) {
+    PyTypeObject* type = entry.type();
+    if (type == nullptr) return false;
+    if (!add_to_module(module, entry.name, reinterpret_cast<PyObject*>(type))) return false;
+  }
   for (PyMethodDef& definition : kFunctions) {
     if (!add_function(module, module_name.get(), &definition)) return false;
   }

@@ -33,17 +33,18 @@ TEST_F(InterpreterTest, AllIsCreatedExtendedOrRefused) {
   Owned fresh = eval("fresh");
   ASSERT_EQ(exec_module(fresh.get()), 0) << take_error();
   EXPECT_EQ(show(eval("len(fresh.__all__), fresh.__all__[0], fresh.parse_duration_ms.__self__ is fresh").get()),
-            "(11, 'parse_duration_ms', True)");
+            "(18, 'StdAstFileSystem', True)");
 
   Owned listed = eval("listed");
   ASSERT_EQ(exec_module(listed.get()), 0) << take_error();
-  EXPECT_EQ(show(eval("listed.__all__[:2], len(listed.__all__)").get()), "(['mine', 'parse_duration_ms'], 12)");
+  EXPECT_EQ(show(eval("listed.__all__[:2], len(listed.__all__)").get()), "(['mine', 'StdAstFileSystem'], 19)");
 
   // The first failure stops the body; nothing is added.
   Owned tupled = eval("tupled");
   EXPECT_EQ(exec_module(tupled.get()), -1);
   EXPECT_EQ(take_error(), "TypeError: __all__ must be a list, not tuple");
-  EXPECT_EQ(show(eval("hasattr(tupled, 'parse_duration_ms'), tupled.__all__").get()), "(False, ('mine',))");
+  EXPECT_EQ(show(eval("hasattr(tupled, 'StdAstFileSystem'), hasattr(tupled, 'parse_duration_ms'), tupled.__all__").get()),
+            "(False, False, ('mine',))");
 }
 
 TEST_F(InterpreterTest, AddToModuleAppendsThenSets) {

@@ -1,0 +1,1 @@
+"""A small shop whose features are declared for tolva."""

@@ -1,0 +1,3 @@
+# This file does not parse: the index skips it and goes on.
+def unfinished(:
+    pass
