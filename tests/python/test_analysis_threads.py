@@ -100,6 +100,41 @@ def test_long_native_work_lets_other_python_threads_run(tmp_path, name):
     assert ticks >= 3, (ticks, elapsed)
 
 
+FIFO_READS = {
+    "read_to_string": lambda path, root: tolva_rs.StdAstFileSystem([]).read_to_string(path),
+    "get_parsed_file": lambda path, root: tolva_rs.AstFileParserCache([], root).get_parsed_file(path)[1],
+    "cold file lookup": lambda path, root: tolva_rs.AstProjectIndex([], root).function_ast_in_file(path, "f"),
+}
+
+
+@pytest.mark.parametrize("name", FIFO_READS)
+def test_a_read_of_a_fifo_finishes_only_because_this_thread_can_write_to_it(tmp_path, name):
+    # The reader blocks in the FIFO until a writer opens it; the writer is
+    # this (main) thread, which can run only while the reader has given the
+    # interpreter lock up.
+    path = str(tmp_path / "pipe.py")
+    os.mkfifo(path)
+    outcome = {}
+
+    def read():
+        try:
+            outcome["value"] = FIFO_READS[name](path, str(tmp_path))
+        except BaseException as error:  # noqa: BLE001 - shown by the assertion below
+            outcome["error"] = error
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    with open(path, "w") as fifo:
+        fifo.write("def f():\n    return 1\n")
+    reader.join(TIMEOUT)
+    assert not reader.is_alive()
+    assert "error" not in outcome, outcome
+    if name == "cold file lookup":
+        assert outcome["value"].resolver_name == "f"
+    else:
+        assert outcome["value"] == "def f():\n    return 1\n"
+
+
 @pytest.fixture(scope="module")
 def large_project(tmp_path_factory):
     root = tmp_path_factory.mktemp("large")
