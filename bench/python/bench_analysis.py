@@ -3,12 +3,13 @@ standard library with feature and resolver decorators.
 
     /usr/bin/python3 bench/python/bench_analysis.py --build-dir build/release [--library DIR]
 
-The library (default: pyenv's 3.11) is decorated as the corpus tests do it
-when TOLVA_DECORATED_LIBRARY names no decorated copy: every top-level
-function gets a resolver decorator with keyword arguments and a dict display,
-every top-level class a feature decorator, and every first-level line of a
-class body a comment block with an owner and tags. The copy is written to a
-temporary folder.
+The library (default: the running interpreter's; run it with pyenv's 3.11
+for the figures of record) is decorated, when TOLVA_DECORATED_LIBRARY names
+no decorated copy, by the analysis differential's transform
+(tests/corpus/analysis/decorate.py, through decorated_library.py): every
+class a feature decorator, every def a resolver decorator with keyword
+arguments and a dict display, comment blocks above class fields. The copy is
+written to a temporary folder.
 
 Prints, per figure, the median of several runs:
 - the cold first lookup (a name that no file has, so every file is read,
@@ -24,23 +25,11 @@ import os
 import pathlib
 import statistics
 import sys
+import sysconfig
 import tempfile
 import time
 
-DECORATION = "from tolva import online\nfrom tolva.features import features, feature\n"
-
-
-def decorate(source):
-    out = [DECORATION]
-    for number, line in enumerate(source.splitlines(keepends=True)):
-        if line.startswith("def "):
-            out.append(f"@online(owner='team{number}', tags={{'line': '{number}', 'x': [1]}})\n")
-        elif line.startswith("class "):
-            out.append(f"@features(name='ns{number}', owner='o')\n")
-        elif line.startswith("    ") and not line.startswith("     ") and line[4:5].isidentifier():
-            out.append(f"    # Field on line {number}.\n    # :owner: owner{number}\n    # :tags: a{number}, b\n")
-        out.append(line)
-    return "".join(out)
+import decorated_library
 
 
 def library_files(library):
@@ -49,17 +38,8 @@ def library_files(library):
 
 
 def decorated_copy(library, target):
-    files = []
-    for path in library_files(library):
-        try:
-            text = path.read_text(encoding="utf-8")
-        except UnicodeDecodeError:
-            continue
-        out = pathlib.Path(target) / path.relative_to(library)
-        out.parent.mkdir(parents=True, exist_ok=True)
-        out.write_text(decorate(text), encoding="utf-8")
-        files.append(str(out))
-    return files
+    decorated_library.write_decorated(target, library)
+    return [str(p) for p in library_files(target)]
 
 
 def per_call_us(call, repeat):
@@ -85,7 +65,7 @@ def once_s(make_index, call, runs):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--build-dir", default="build/release")
-    parser.add_argument("--library", default="/root/.pyenv/versions/3.11.7/lib/python3.11")
+    parser.add_argument("--library", default=sysconfig.get_paths()["stdlib"])
     parser.add_argument("--cold-runs", type=int, default=3)
     args = parser.parse_args()
     sys.path.insert(0, str(pathlib.Path(args.build_dir).resolve() / "python"))

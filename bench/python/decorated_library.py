@@ -19,11 +19,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DECORATE = os.path.join(HERE, "..", "..", "tests", "corpus", "analysis", "decorate.py")
 
 
-def main():
-    if len(sys.argv) not in (2, 3):
-        sys.exit(__doc__)
-    out_dir = os.path.abspath(sys.argv[1])
-    library = sys.argv[2] if len(sys.argv) == 3 else sysconfig.get_paths()["stdlib"]
+def write_decorated(out_dir, library):
+    """Decorates every .py file below `library` into `out_dir`; returns the
+    number of files written and the number of files found."""
     if not os.path.exists(DECORATE):
         sys.exit(f"{DECORATE} is absent")
     pairs = []
@@ -37,7 +35,16 @@ def main():
     if completed.returncode != 0:
         sys.exit(f"decorate.py exited with {completed.returncode}: {completed.stderr.decode(errors='replace')}")
     written = sum(1 for line in completed.stdout.decode().splitlines() if json.loads(line).get("ok"))
-    print(f"{written} of {len(pairs)} files decorated into {out_dir}")
+    return written, len(pairs)
+
+
+def main():
+    if len(sys.argv) not in (2, 3):
+        sys.exit(__doc__)
+    out_dir = os.path.abspath(sys.argv[1])
+    library = sys.argv[2] if len(sys.argv) == 3 else sysconfig.get_paths()["stdlib"]
+    written, found = write_decorated(out_dir, library)
+    print(f"{written} of {found} files decorated into {out_dir}")
 
 
 if __name__ == "__main__":

@@ -5,9 +5,7 @@
 #include "python_parser/parser/ipython.h"
 
 #include <gtest/gtest.h>
-#include <pthread.h>
 
-#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,6 +13,7 @@
 
 #include "python_ast/walk.h"
 #include "python_parser/parse.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 namespace {
@@ -197,30 +196,6 @@ TEST(ParseEntry, TakesTheMode) {
   }
 }
 
-void run_on_small_stack(const std::function<void()>& body) {
-  struct Context {
-    const std::function<void()>* body;
-    std::exception_ptr failure;
-  } context{&body, nullptr};
-  pthread_attr_t attributes;
-  ASSERT_EQ(pthread_attr_init(&attributes), 0);
-  ASSERT_EQ(pthread_attr_setstacksize(&attributes, 256 * 1024), 0);
-  pthread_t thread;
-  auto entry = [](void* raw) -> void* {
-    auto* ctx = static_cast<Context*>(raw);
-    try {
-      (*ctx->body)();
-    } catch (...) {
-      ctx->failure = std::current_exception();
-    }
-    return nullptr;
-  };
-  ASSERT_EQ(pthread_create(&thread, &attributes, entry, &context), 0);
-  pthread_attr_destroy(&attributes);
-  ASSERT_EQ(pthread_join(thread, nullptr), 0);
-  if (context.failure) std::rethrow_exception(context.failure);
-}
-
 TEST(IpythonCells, LongHelpTargetsNeedNoStack) {
   // A help target of a million attributes and subscripts, unparsed on a
   // thread with a small stack.
@@ -231,7 +206,7 @@ TEST(IpythonCells, LongHelpTargetsNeedNoStack) {
     expected += ".b[1]";
   }
   source += "?";
-  run_on_small_stack([&] {
+  test_support::run_on_thread(256 * 1024, [&] {
     ParseResult<python_ast::Mod> result = parse(source, Mode::Ipython);
     ASSERT_TRUE(result.has_value()) << result.error().display();
     const auto& body = result.value().syntax->as<python_ast::ModModule>()->body;
