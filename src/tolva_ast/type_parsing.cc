@@ -156,7 +156,7 @@ ResolverAST function_ast(const StmtFunctionDefinition& function, const Decorator
   return record;
 }
 
-// Rust's `str::lines`: pieces between "\n"s, a "\r" before each "\n"
+// The lines of a text: pieces between "\n"s, a "\r" before each "\n"
 // removed, no empty piece after a final "\n".
 template <class Visit>
 void for_each_line(std::string_view text, Visit&& visit) {
