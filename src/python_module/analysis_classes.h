@@ -11,6 +11,11 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "python_module/arguments.h"
 #include "tolva_ast/ast_filesystem.h"
 #include "tolva_ast/ast_types.h"
 
@@ -24,10 +29,19 @@ PyTypeObject* function_arg_class() noexcept;
 PyTypeObject* resolver_class() noexcept;
 PyTypeObject* ast_project_index_class() noexcept;
 
-// Converts the optional `filesystem` argument: not given or None gives no
-// file system (`out` empty); a StdAstFileSystem object gives another shared
-// reference to its native file system; anything else is a TypeError.
-bool convert_filesystem(PyObject* object, tolva_ast::SharedAstFileSystem& out) noexcept;
+// The arguments of the AstFileParserCache and AstProjectIndex constructors,
+// (files, project_root, filesystem=None), bound to `signature` and converted
+// in parameter order: `files` a list of texts (converted even when a file
+// system is given); `filesystem` not given or None leaves it empty, a
+// StdAstFileSystem object gives another shared reference to its native file
+// system, anything else is a TypeError. False with the exception set on an
+// argument error. `project_root` views the caller's `str`.
+struct ProjectArguments {
+  std::vector<std::string> files;
+  std::string_view project_root;
+  tolva_ast::SharedAstFileSystem filesystem;
+};
+bool convert_project_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, ProjectArguments& out);
 
 // A new record object that owns `record`. NEW reference, or NULL with an
 // exception set.

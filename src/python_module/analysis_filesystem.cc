@@ -171,25 +171,17 @@ struct CacheClass {
 // Keeps the interpreter lock throughout, including the listing that a shared
 // file system is asked for.
 PyObject* new_cache(PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 3> bound;
-  if (!bind_tuple_and_dict(kNewCache, args, kwargs, bound)) return nullptr;
-  std::vector<std::string> files;
-  std::string_view project_root;
-  SharedAstFileSystem filesystem;
-  if (!convert_argument(kNewCache, bound, 0, convert_text_list, files)) return nullptr;
-  if (!convert_argument(kNewCache, bound, 1, convert_text, project_root)) return nullptr;
-  if (!convert_argument(kNewCache, bound, 2, convert_filesystem, filesystem)) return nullptr;
-
-  if (filesystem == nullptr) {
-    return NativeClass<CacheClass>::wrap(AstFileParserCache(std::string(project_root), std::move(files)));
+  ProjectArguments arguments;
+  if (!convert_project_arguments(kNewCache, args, kwargs, arguments)) return nullptr;
+  std::string project_root(arguments.project_root);
+  if (arguments.filesystem == nullptr) {
+    return NativeClass<CacheClass>::wrap(AstFileParserCache(std::move(project_root), std::move(arguments.files)));
   }
   // The cache lists the shared file system; the converted `files` plays no
   // further part.
   return NativeClass<CacheClass>::wrap(
-      AstFileParserCache::with_filesystem(std::string(project_root), std::move(filesystem)));
+      AstFileParserCache::with_filesystem(std::move(project_root), std::move(arguments.filesystem)));
 }
-
-}  // namespace
 
 bool convert_filesystem(PyObject* object, SharedAstFileSystem& out) noexcept {
   const FileSystemHandle* handle = nullptr;
@@ -200,6 +192,16 @@ bool convert_filesystem(PyObject* object, SharedAstFileSystem& out) noexcept {
     out = *handle;
   }
   return true;
+}
+
+}  // namespace
+
+bool convert_project_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, ProjectArguments& out) {
+  std::array<PyObject*, 3> bound;
+  if (!bind_tuple_and_dict(signature, args, kwargs, bound)) return false;
+  return convert_argument(signature, bound, 0, convert_text_list, out.files) &&
+         convert_argument(signature, bound, 1, convert_text, out.project_root) &&
+         convert_argument(signature, bound, 2, convert_filesystem, out.filesystem);
 }
 
 PyTypeObject* std_ast_file_system_class() noexcept { return NativeClass<FileSystemClass>::type(); }

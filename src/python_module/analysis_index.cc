@@ -132,19 +132,13 @@ struct IndexClass {
 };
 
 PyObject* new_index(PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 3> bound;
-  if (!bind_tuple_and_dict(kNewIndex, args, kwargs, bound)) return nullptr;
-  std::vector<std::string> files;
-  std::string_view root_text;
-  tolva_ast::SharedAstFileSystem filesystem;
-  if (!convert_argument(kNewIndex, bound, 0, convert_text_list, files)) return nullptr;
-  if (!convert_argument(kNewIndex, bound, 1, convert_text, root_text)) return nullptr;
-  if (!convert_argument(kNewIndex, bound, 2, convert_filesystem, filesystem)) return nullptr;
-
-  std::string project_root(root_text);
+  ProjectArguments arguments;
+  if (!convert_project_arguments(kNewIndex, args, kwargs, arguments)) return nullptr;
+  std::string project_root(arguments.project_root);
   AstProjectIndex index = run_unlocked([&] {
-    if (filesystem == nullptr) return AstProjectIndex(std::move(project_root), std::move(files));
-    return AstProjectIndex::with_filesystem(std::move(project_root), std::move(files), std::move(filesystem));
+    if (arguments.filesystem == nullptr) return AstProjectIndex(std::move(project_root), std::move(arguments.files));
+    return AstProjectIndex::with_filesystem(std::move(project_root), std::move(arguments.files),
+                                            std::move(arguments.filesystem));
   });
   return NativeClass<IndexClass>::wrap(std::move(index));
 }
