@@ -6,6 +6,7 @@
 
 #include "python_ast/module.h"
 #include "support/fatal_error.h"
+#include "support/utf8.h"
 
 namespace python_ast {
 
@@ -149,30 +150,9 @@ std::ostream& operator<<(std::ostream& out, IpyEscapeKind kind) { return out << 
 
 namespace {
 
-// Appends `c` in UTF-8; a value that is no Unicode scalar value is written
-// as U+FFFD.
-void append_utf8(std::string& out, char32_t c) {
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 tolva::Error unexpected_escape(std::initializer_list<char32_t> characters) {
   std::string text = "Unexpected magic escape: ";
-  for (char32_t c : characters) append_utf8(text, c);
+  for (char32_t c : characters) tolva::append_utf8(text, c);
   return tolva::Error{std::move(text)};
 }
 

@@ -3,31 +3,11 @@
 #include <utility>
 
 #include "support/fatal_error.h"
+#include "support/utf8.h"
 
 namespace python_parser {
 
 namespace {
-
-// Appends the UTF-8 form of `c`; a value that is not a Unicode scalar value
-// (a surrogate or above U+10FFFF) is shown as U+FFFD.
-void append_utf8(std::string& out, char32_t c) {
-  if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
 
 // The quoted form of a name: between double quotes, with a backslash before
 // each double quote and backslash.
@@ -164,7 +144,7 @@ std::string LexicalErrorType::display() const {
     case Kind::UnindentMismatch: return "unindent does not match any outer indentation level";
     case Kind::UnexpectedCharacter: {
       std::string out = "Got unexpected token ";
-      append_utf8(out, character_);
+      tolva::append_utf8(out, character_);
       return out;
     }
     case Kind::FStringError: return std::string("f-string: ").append(python_parser::display(interpolated_));
