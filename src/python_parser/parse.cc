@@ -7,20 +7,36 @@
 
 namespace python_parser {
 
-Parsed<python_ast::Mod> parse_unchecked(std::string_view source, Mode mode) {
-  auto tree = std::make_shared<python_ast::ModuleTree>(std::string(source));
+namespace {
+
+// The parse of the text that `tree` owns.
+Parsed<python_ast::Mod> parse_tree(std::shared_ptr<python_ast::ModuleTree> tree, Mode mode) {
   // A tree takes about five to six bytes of nodes per byte of source; blocks
   // of at most half the source size keep the unused tail of the last one
   // small beside that.
-  tree->arena().limit_block_size(source.size() / 2);
+  tree->arena().limit_block_size(tree->source().size() / 2);
   ParserOutput output = [&] {
-    // The tree's own copy of the text: node views point into it.
+    // The tree's own text: node views point into it.
     Parser parser(tree->source(), mode, tree->arena());
     return std::move(parser).parse();
   }();
   tree->set_root(*output.syntax);
   return Parsed<python_ast::Mod>{std::move(tree), output.syntax, std::move(output.tokens), std::move(output.errors),
                                  std::move(output.version_gated_errors)};
+}
+
+ModuleParseResult checked_module(Parsed<python_ast::Mod>&& unchecked) {
+  std::optional<Parsed<python_ast::ModModule>> parsed = try_into_module(std::move(unchecked));
+  tolva::check(parsed.has_value(), "a module parse gives a module");
+  if (parsed->errors.empty()) return std::move(*parsed);
+  // The tree, the tokens and the other errors are dropped.
+  return std::move(parsed->errors.front());
+}
+
+}  // namespace
+
+Parsed<python_ast::Mod> parse_unchecked(std::string_view source, Mode mode) {
+  return parse_tree(std::make_shared<python_ast::ModuleTree>(std::string(source)), mode);
 }
 
 std::optional<Parsed<python_ast::ModModule>> try_into_module(Parsed<python_ast::Mod>&& parsed) {
@@ -37,12 +53,10 @@ ParseResult<python_ast::Mod> parse(std::string_view source, Mode mode) {
   return std::move(parsed.errors.front());
 }
 
-ModuleParseResult parse_module(std::string_view source) {
-  std::optional<Parsed<python_ast::ModModule>> parsed = try_into_module(parse_unchecked(source, Mode::Module));
-  tolva::check(parsed.has_value(), "a module parse gives a module");
-  if (parsed->errors.empty()) return std::move(*parsed);
-  // The tree, the tokens and the other errors are dropped.
-  return std::move(parsed->errors.front());
+ModuleParseResult parse_module(std::string_view source) { return checked_module(parse_unchecked(source, Mode::Module)); }
+
+ModuleParseResult parse_module_text(std::string source) {
+  return checked_module(parse_tree(std::make_shared<python_ast::ModuleTree>(std::move(source)), Mode::Module));
 }
 
 }  // namespace python_parser

@@ -105,6 +105,9 @@ using ModuleParseResult = ParseResult<python_ast::ModModule>;
 // parser recorded an error; otherwise answers the error that the merge puts
 // first. Texts of 4 GiB or more are refused with a FatalError (the lexer's).
 ModuleParseResult parse_module(std::string_view source);
+// The same, with `source` taken over as the tree's own text rather than
+// copied into it (for a caller that read the text just for the parse).
+ModuleParseResult parse_module_text(std::string source);
 
 // The same in `mode`: the root is a module in Mode::Module and Mode::Ipython,
 // an expression in the two expression modes. parse(source, Mode::Module)

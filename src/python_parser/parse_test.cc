@@ -131,6 +131,22 @@ TEST(ParseModule, FailureIsTheFirstMergedError) {
   EXPECT_EQ(result.error().error.kind(), ParseErrorType::Lexical);
 }
 
+TEST(ParseModule, TakingTheTextAnswersTheSame) {
+  for (std::string_view text : {"x = 1\n", "def f(a, *b): return a\n", "x = (", "def f(:\n"}) {
+    SCOPED_TRACE(std::string(text));
+    const ModuleParseResult copied = parse_module(text);
+    const ModuleParseResult taken = parse_module_text(std::string(text));
+    ASSERT_EQ(taken.has_value(), copied.has_value());
+    if (!taken.has_value()) {
+      EXPECT_EQ(taken.error().display(), copied.error().display());
+      continue;
+    }
+    EXPECT_EQ(taken.value().tree->source(), text);
+    EXPECT_EQ(taken.value().tokens.size(), copied.value().tokens.size());
+    EXPECT_EQ(taken.value().tree->module().body.size(), copied.value().tree->module().body.size());
+  }
+}
+
 TEST(ParseUnchecked, ExpressionModes) {
   struct Case {
     std::string_view text;

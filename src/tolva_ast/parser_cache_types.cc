@@ -31,7 +31,7 @@ ImportMap top_level_from_imports(std::span<python_ast::Stmt* const> body) {
 }  // namespace
 
 tolva::Result<SharedParsedFileCache> parse_file_for_cache(std::string path, std::string source) {
-  python_parser::ModuleParseResult result = python_parser::parse_module(source);
+  python_parser::ModuleParseResult result = python_parser::parse_module_text(std::move(source));
   if (!result) {
     return tolva::Error{"Failed to parse " + path + ": " + result.error().display()};
   }
