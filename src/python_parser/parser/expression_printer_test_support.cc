@@ -1,12 +1,13 @@
 #include "python_parser/parser/expression_printer_test_support.h"
 
 #include <cstdio>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "python_ast/walk.h"
 
-// The printer of the display, comprehension and string tree tests
+// The printer of the expression tree tests
 // (expression_printer_test_support.h describes the form).
 namespace python_parser::expression_testing {
 
@@ -203,11 +204,14 @@ class Printer {
         close();
         return;
       }
-      case ExprKind::Lambda:
+      case ExprKind::Lambda: {
+        const auto& n = e->cast<python_ast::ExprLambda>();
         open("lambda");
-        item(e->cast<python_ast::ExprLambda>().body);
+        if (n.parameters != nullptr) parameters(*n.parameters);
+        item(n.body);
         close();
         return;
+      }
       case ExprKind::Await:
         open("await");
         item(e->cast<python_ast::ExprAwait>().value);
@@ -230,7 +234,7 @@ class Printer {
         open(".", ctx_suffix(n.ctx));
         item(n.value);
         out_ += ' ';
-        out_ += n.attribute.id.as_str();
+        identifier(n.attribute);
         close();
         return;
       }
@@ -257,7 +261,13 @@ class Printer {
         item(n.function);
         list(n.arguments.args);
         for (const python_ast::Keyword& keyword : n.arguments.keywords) {
-          out_ += keyword.arg ? " (kw " + std::string(keyword.arg->id.as_str()) + " " : std::string(" (kw** ");
+          if (keyword.arg) {
+            out_ += " (kw ";
+            identifier(*keyword.arg);
+            out_ += ' ';
+          } else {
+            out_ += " (kw** ";
+          }
           expr(keyword.value);
           out_ += ')';
         }
@@ -332,6 +342,54 @@ class Printer {
   }
   void list(std::span<Expr* const> items) {
     for (const Expr* e : items) item(e);
+  }
+  // The empty identifier of recovery prints like the empty name.
+  void identifier(const python_ast::Identifier& name) {
+    out_ += name.is_valid() ? name.as_str() : std::string_view("@Invalid");
+  }
+  void parameter(const python_ast::Parameter& p) {
+    identifier(p.name);
+    if (p.annotation != nullptr) {
+      out_ += ':';
+      expr(p.annotation);
+    }
+  }
+  // ` [a b=1 / c * d **e]`, in declaration order, with the separators as
+  // Python writes them.
+  void parameters(const python_ast::Parameters& params) {
+    out_ += " [";
+    const char* separator = "";
+    // The next entry starts with `mark`.
+    auto next = [&](std::string_view mark) {
+      out_ += separator;
+      out_ += mark;
+      separator = " ";
+    };
+    auto with_defaults = [&](std::span<const python_ast::ParameterWithDefault> list) {
+      for (const python_ast::ParameterWithDefault& p : list) {
+        next("");
+        parameter(p.parameter);
+        if (p.default_value != nullptr) {
+          out_ += '=';
+          expr(p.default_value);
+        }
+      }
+    };
+    with_defaults(params.positional_only);
+    if (!params.positional_only.empty()) next("/");
+    with_defaults(params.positional);
+    if (params.var_positional != nullptr) {
+      next("*");
+      parameter(*params.var_positional);
+    } else if (!params.keyword_only.empty()) {
+      next("*");
+    }
+    with_defaults(params.keyword_only);
+    if (params.var_keyword != nullptr) {
+      next("**");
+      parameter(*params.var_keyword);
+    }
+    out_ += ']';
   }
   void generators(std::span<const python_ast::Comprehension> clauses) {
     for (const python_ast::Comprehension& clause : clauses) {
