@@ -18,11 +18,15 @@
 // built, over the bytes of the source files); the time of BM_WarmLookupFirst
 // and BM_WarmLookupLast, and of BM_AnalysedFileHit.
 //
-// The workers' figures depend on the allocator: by default glibc hands
-// each worker arena's freed memory (a parse tree and token list per file)
-// back to the kernel, and the next file faults it in again, several times
-// the page faults of one thread. Run with
-// GLIBC_TUNABLES=glibc.malloc.trim_threshold=67108864 to see them without.
+// Both run in two states of the allocator. "cold:1" rounds start as a
+// fresh process does: the memory freed by the round before is handed back
+// to the system first (malloc_trim), so every page the round keeps or
+// frees is faulted in anew. "cold:0" rounds start with it still held,
+// which only one thread profits from: glibc returns a worker thread's freed
+// heap to the kernel by itself, so workers fault their memory in again in
+// either state. On a virtual machine page faults are a large part of the
+// cost; run with GLIBC_TUNABLES=glibc.malloc.trim_threshold=67108864 to see
+// the workers without that trimming.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -130,10 +134,16 @@ void index_in_background(const AstProjectIndex& index, Sample&& sample) {
   }
 }
 
+// Hands the memory freed so far back to the system, in a cold round.
+void start_round(const benchmark::State& state) {
+  if (state.range(0) != 0) ::malloc_trim(0);
+}
+
 void BM_IndexBackground(benchmark::State& state) {
   const Project& p = project();
   if (!have(p, state)) return;
   double cpu_seconds = 0.0;
+  start_round(state);
   for (auto _ : state) {
     const double cpu_start = process_cpu_seconds();
     auto filesystem = std::make_shared<const tolva_ast::StdAstFileSystem>(p.files);
@@ -146,6 +156,7 @@ void BM_IndexBackground(benchmark::State& state) {
     // The last worker to let go of the index frees it: wait for that here,
     // so that it does not run into the next round.
     while (filesystem.use_count() > 1) std::this_thread::sleep_for(std::chrono::microseconds(100));
+    start_round(state);
     state.ResumeTiming();
   }
   // The CPU time of all threads per round: beside BM_IndexOneThread's
@@ -156,11 +167,12 @@ void BM_IndexBackground(benchmark::State& state) {
   state.counters["workers"] =
       static_cast<double>(std::max<std::size_t>(1, std::min<std::size_t>(tolva_ast::available_cpus(), p.files.size())));
 }
-BENCHMARK(BM_IndexBackground)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_IndexBackground)->ArgName("cold")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 void BM_IndexOneThread(benchmark::State& state) {
   const Project& p = project();
   if (!have(p, state)) return;
+  start_round(state);
   for (auto _ : state) {
     // A project-wide lookup that matches nothing analyses every file in
     // list order, on this thread.
@@ -169,11 +181,12 @@ void BM_IndexOneThread(benchmark::State& state) {
       benchmark::DoNotOptimize(index.function_ast("\x01 no module", "\x01 no function"));
       state.PauseTiming();  // freeing the index is not timed, as above
     }
+    start_round(state);
     state.ResumeTiming();
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(p.bytes) * state.iterations());
 }
-BENCHMARK(BM_IndexOneThread)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_IndexOneThread)->ArgName("cold")->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 void BM_IndexMemory(benchmark::State& state) {
   const Project& p = project();

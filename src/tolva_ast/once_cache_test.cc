@@ -8,8 +8,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
+
+#include "tolva_ast/failing_allocation_test_support.h"
 
 namespace tolva_ast {
 namespace {
@@ -133,6 +136,23 @@ TEST(OnceCache, DifferentKeysComputeInParallel) {
   b.join();
   EXPECT_TRUE(a_saw_b);
   EXPECT_TRUE(b_saw_a);
+}
+
+TEST(OnceCache, AFailureWhileInsertingPoisonsTheMap) {
+  Cache cache(kTexts);
+  BlockingNotice notice;
+  ASSERT_EQ(*cache.get("before", [] { return value(1); }, notice).value(), 1);
+  // The entry is made before the map's write lock is taken; the key's copy
+  // (longer than a short-string buffer) is the first allocation under it.
+  const std::string key = "a key too long for the short-string buffer";
+  testing::fail_allocations_after(1);
+  EXPECT_THROW((void)cache.entry(key), std::bad_alloc);
+  testing::stop_failing_allocations();
+  for (const std::string_view later : {std::string_view(key), std::string_view("before"), std::string_view("new")}) {
+    const auto outcome = cache.get(later, [] { return value(2); }, notice);
+    ASSERT_FALSE(outcome.has_value()) << later;
+    EXPECT_EQ(outcome.error(), "map poisoned") << later;
+  }
 }
 
 TEST(OnceCache, AFatalErrorPoisonsItsEntryOnly) {

@@ -1,0 +1,29 @@
+#include "tolva_ast/failing_allocation_test_support.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+namespace {
+
+// The allocations still to succeed on this thread, or -1: unarmed.
+thread_local int allocations_before_failure = -1;
+
+}  // namespace
+
+namespace tolva_ast::testing {
+
+void fail_allocations_after(int count) noexcept { allocations_before_failure = count; }
+void stop_failing_allocations() noexcept { allocations_before_failure = -1; }
+
+}  // namespace tolva_ast::testing
+
+void* operator new(std::size_t size) {
+  if (allocations_before_failure == 0) throw std::bad_alloc();
+  if (allocations_before_failure > 0) --allocations_before_failure;
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
