@@ -18,12 +18,28 @@ void stop_failing_allocations() noexcept { allocations_before_failure = -1; }
 
 }  // namespace tolva_ast::testing
 
+// The whole non-aligned family is replaced, so that every pointer from one
+// of these reaches a matching release (a sanitizer's own allocator would
+// otherwise pair its operator new with this free).
 void* operator new(std::size_t size) {
   if (allocations_before_failure == 0) throw std::bad_alloc();
   if (allocations_before_failure > 0) --allocations_before_failure;
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
+void* operator new[](std::size_t size) { return ::operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+  try {
+    return ::operator new(size);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return ::operator new(size, std::nothrow); }
 
 void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete[](void* memory) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
