@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/utf8.h"
 #include "tolva_ast/test_files.h"
 
 namespace tolva_ast {
@@ -136,23 +137,6 @@ TEST(StdAstFileSystem, AcceptsExactlyWhatPythonDecodesAsUtf8) {
   if (::access(kPython, X_OK) != 0) GTEST_SKIP() << kPython << " is not available";
   std::mt19937 random(20261210);
   const auto pick = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
-  const auto encode = [](char32_t c, std::string& out) {
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  };
   const ScratchDirectory dir;
   std::vector<std::string> paths;
   std::vector<std::string> contents;
@@ -169,7 +153,7 @@ TEST(StdAstFileSystem, AcceptsExactlyWhatPythonDecodesAsUtf8) {
           break;
         case 2: {  // a code point, surrogates and values past U+10FFFF included
           std::string encoded;
-          encode(static_cast<char32_t>(pick(0, 0x13FFFF)), encoded);
+          tolva::append_utf8_pattern(encoded, static_cast<char32_t>(pick(0, 0x13FFFF)));
           if (pick(0, 3) == 0) encoded.resize(static_cast<std::size_t>(pick(1, static_cast<int>(encoded.size()))));
           text += encoded;
           break;
