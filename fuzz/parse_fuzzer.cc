@@ -69,18 +69,6 @@ class RangeChecker final : public python_ast::SourceOrderVisitor {
   std::vector<python_ast::AnyNodeRef> open_;
 };
 
-// The checked entry's answer for `mode`: nothing on success, else its error.
-std::optional<python_parser::ParseError> checked_answer(std::string_view source, python_parser::Mode mode) {
-  if (mode == python_parser::Mode::Module) {
-    python_parser::ModuleParseResult result = python_parser::parse_module(source);
-    if (result.has_value()) return std::nullopt;
-    return std::move(result).error();
-  }
-  python_parser::ParseResult<python_ast::Mod> result = python_parser::parse(source, mode);
-  if (result.has_value()) return std::nullopt;
-  return std::move(result).error();
-}
-
 void check(std::string_view source, python_parser::Mode mode) {
   const auto size = static_cast<std::uint32_t>(source.size());
   python_parser::Parsed<python_ast::Mod> parsed = python_parser::parse_unchecked(source, mode);
@@ -116,7 +104,7 @@ void check(std::string_view source, python_parser::Mode mode) {
   python_ast::walk(*parsed.syntax, ranges);
 
   const char* entry = mode == python_parser::Mode::Module ? "parse_module" : "parse in IPython mode";
-  const std::optional<python_parser::ParseError> answer = checked_answer(source, mode);
+  const std::optional<python_parser::ParseError> answer = python_parser::checked_error(source, mode);
   if (!answer.has_value() != parsed.errors.empty()) {
     finding(std::string(entry) + (!answer.has_value() ? " succeeded" : " failed") + " while the full parse has " +
             std::to_string(parsed.errors.size()) + " errors");

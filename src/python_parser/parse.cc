@@ -59,4 +59,15 @@ ModuleParseResult parse_module_text(std::string source) {
   return checked_module(parse_tree(std::make_shared<python_ast::ModuleTree>(std::move(source)), Mode::Module));
 }
 
+std::optional<ParseError> checked_error(std::string_view source, Mode mode) {
+  if (mode == Mode::Module) {
+    ModuleParseResult result = parse_module(source);
+    if (result.has_value()) return std::nullopt;
+    return std::move(result).error();
+  }
+  ParseResult<python_ast::Mod> result = parse(source, mode);
+  if (result.has_value()) return std::nullopt;
+  return std::move(result).error();
+}
+
 }  // namespace python_parser

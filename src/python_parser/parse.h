@@ -114,6 +114,10 @@ ModuleParseResult parse_module_text(std::string source);
 // answers what parse_module answers, around the Mod that holds the module.
 ParseResult<python_ast::Mod> parse(std::string_view source, Mode mode);
 
+// The error of a checked parse in `mode` (parse_module in Mode::Module,
+// parse in the others), or nothing when it succeeds.
+std::optional<ParseError> checked_error(std::string_view source, Mode mode);
+
 // Parses `source` in `mode` and hands over everything: the tree, the tokens
 // and every merged error.
 Parsed<python_ast::Mod> parse_unchecked(std::string_view source, Mode mode);

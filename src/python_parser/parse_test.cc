@@ -147,6 +147,31 @@ TEST(ParseModule, TakingTheTextAnswersTheSame) {
   }
 }
 
+TEST(CheckedError, IsTheFirstErrorOfTheFullParseInEveryMode) {
+  const struct {
+    std::string_view text;
+    Mode mode;
+  } cases[] = {
+      {"x = 1\n", Mode::Module},
+      {"x = (", Mode::Module},
+      {"!ls\nx = 1\n", Mode::Ipython},
+      {"def f(:\n", Mode::Ipython},
+      {"a + b", Mode::Expression},
+      {"a +", Mode::Expression},
+      {"(a\n+ b)", Mode::ParenthesizedExpression},
+      {"a b", Mode::ParenthesizedExpression},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.text));
+    const Parsed<python_ast::Mod> full = parse_unchecked(c.text, c.mode);
+    const std::optional<ParseError> error = checked_error(c.text, c.mode);
+    ASSERT_EQ(error.has_value(), !full.errors.empty());
+    if (error) {
+      EXPECT_EQ(*error, full.errors.front());
+    }
+  }
+}
+
 TEST(ParseUnchecked, ExpressionModes) {
   struct Case {
     std::string_view text;

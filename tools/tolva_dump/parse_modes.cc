@@ -61,18 +61,6 @@ void append_parse(std::string_view source, python_parser::Mode mode, std::string
   out += ']';
 }
 
-// The first error of a checked parse in `mode`; nothing for a clean text.
-std::optional<python_parser::ParseError> first_error(std::string_view source, python_parser::Mode mode) {
-  if (mode == python_parser::Mode::Module) {
-    python_parser::ModuleParseResult result = python_parser::parse_module(source);
-    if (result.has_value()) return std::nullopt;
-    return std::move(result).error();
-  }
-  python_parser::ParseResult<python_ast::Mod> result = python_parser::parse(source, mode);
-  if (result.has_value()) return std::nullopt;
-  return std::move(result).error();
-}
-
 }  // namespace
 
 int dump_ast(std::span<const std::string> paths, python_parser::Mode mode, std::ostream& out) {
@@ -115,7 +103,7 @@ int check_files(std::span<const std::string> paths, python_parser::Mode mode, st
     }
     try {
       // Module mode keeps to parse_module, the entry project analysis calls.
-      const std::optional<python_parser::ParseError> error = first_error(text, mode);
+      const std::optional<python_parser::ParseError> error = python_parser::checked_error(text, mode);
       if (!error) {
         out << "ok " << path << '\n';
       } else {
