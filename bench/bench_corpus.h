@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -75,13 +76,12 @@ struct Corpus {
   std::string error;  // why there are no files, when there are none
 };
 
-inline Corpus load_corpus(const std::filesystem::path& library) {
-  Corpus corpus;
+// The .py files below `library` (site-packages and __pycache__ left out, an
+// entry that cannot be looked at passed over), in the order of the walk;
+// nothing when `library` is not a folder.
+inline std::optional<std::vector<std::filesystem::path>> python_files(const std::filesystem::path& library) {
   std::error_code error;
-  if (!std::filesystem::is_directory(library, error)) {
-    corpus.error = library.string() + " is absent: no corpus to measure";
-    return corpus;
-  }
+  if (!std::filesystem::is_directory(library, error)) return std::nullopt;
   std::vector<std::filesystem::path> paths;
   auto it = std::filesystem::recursive_directory_iterator(library, error);
   for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
@@ -95,6 +95,17 @@ inline Corpus load_corpus(const std::filesystem::path& library) {
     }
     if (it->path().extension() == ".py" && it->is_regular_file(entry_error)) paths.push_back(it->path());
   }
+  return paths;
+}
+
+inline Corpus load_corpus(const std::filesystem::path& library) {
+  Corpus corpus;
+  std::optional<std::vector<std::filesystem::path>> found = python_files(library);
+  if (!found) {
+    corpus.error = library.string() + " is absent: no corpus to measure";
+    return corpus;
+  }
+  std::vector<std::filesystem::path>& paths = *found;
   std::sort(paths.begin(), paths.end());
   for (const auto& path : paths) {
     std::ifstream in(path, std::ios::binary);

@@ -57,23 +57,15 @@ struct Project {
 Project load_project() {
   Project project;
   project.root = bench::setting("TOLVA_BENCH_INDEX_DIR", bench::library_path().c_str());
-  std::error_code error;
-  if (!std::filesystem::is_directory(project.root, error)) {
+  const std::optional<std::vector<std::filesystem::path>> found = bench::python_files(project.root);
+  if (!found) {
     project.error = project.root + " is absent: no project to index";
     return project;
   }
-  auto it = std::filesystem::recursive_directory_iterator(project.root, error);
-  for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
-    std::error_code entry_error;
-    const std::filesystem::path name = it->path().filename();
-    if (it->is_directory(entry_error)) {
-      if (name == "site-packages" || name == "__pycache__") it.disable_recursion_pending();
-      continue;
-    }
-    if (it->path().extension() == ".py" && it->is_regular_file(entry_error)) {
-      project.files.push_back(it->path().string());
-      project.bytes += static_cast<std::size_t>(it->file_size(entry_error));
-    }
+  for (const std::filesystem::path& path : *found) {
+    std::error_code error;
+    project.files.push_back(path.string());
+    project.bytes += static_cast<std::size_t>(std::filesystem::file_size(path, error));
   }
   std::sort(project.files.begin(), project.files.end());
   if (project.files.empty()) project.error = "no .py file below " + project.root;
