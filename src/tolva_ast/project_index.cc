@@ -242,6 +242,16 @@ std::optional<Record> project_lookup(AstProjectIndex::Inner& inner, const std::v
   return copy_of(walk<Record>(inner, files, notice, find));
 }
 
+// An in-file lookup: the file at `file_path` analysed (listed or not), and
+// `find`'s answer for it; nothing when the analysis failed.
+template <class Find>
+auto file_lookup(AstProjectIndex::Inner& inner, std::string_view file_path, const BeforeBlocking& before_blocking,
+                 Find&& find) {
+  BlockingNotice notice(&before_blocking);
+  const tolva::Result<SharedParsedAstFile> outcome = inner.analyse(file_path, notice);
+  return outcome.has_value() ? copy_of(find(*outcome.value())) : std::nullopt;
+}
+
 }  // namespace
 
 std::optional<ResolverAST> AstProjectIndex::function_ast(std::string_view module, std::string_view function_name,
@@ -287,24 +297,21 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast(std::string_vi
 std::optional<ResolverAST> AstProjectIndex::function_ast_in_file(std::string_view file_path,
                                                                  std::string_view function_name,
                                                                  const BeforeBlocking& before_blocking) const {
-  BlockingNotice notice(&before_blocking);
-  const tolva::Result<SharedParsedAstFile> outcome = inner_->analyse(file_path, notice);
-  return outcome.has_value() ? copy_of(function_named(*outcome.value(), function_name)) : std::nullopt;
+  return file_lookup(*inner_, file_path, before_blocking,
+                     [&](const ParsedAstFile& file) { return function_named(file, function_name); });
 }
 
 std::optional<ResolverAST> AstProjectIndex::resolver_ast_in_file(std::string_view file_path,
                                                                  std::string_view resolver_name,
                                                                  const BeforeBlocking& before_blocking) const {
-  BlockingNotice notice(&before_blocking);
-  const tolva::Result<SharedParsedAstFile> outcome = inner_->analyse(file_path, notice);
-  return outcome.has_value() ? copy_of(resolver_named(*outcome.value(), resolver_name)) : std::nullopt;
+  return file_lookup(*inner_, file_path, before_blocking,
+                     [&](const ParsedAstFile& file) { return resolver_named(file, resolver_name); });
 }
 
 std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
     std::string_view file_path, std::string_view class_name, const BeforeBlocking& before_blocking) const {
-  BlockingNotice notice(&before_blocking);
-  const tolva::Result<SharedParsedAstFile> outcome = inner_->analyse(file_path, notice);
-  return outcome.has_value() ? copy_of(feature_class_named(*outcome.value(), class_name)) : std::nullopt;
+  return file_lookup(*inner_, file_path, before_blocking,
+                     [&](const ParsedAstFile& file) { return feature_class_named(file, class_name); });
 }
 
 void AstProjectIndex::nonblocking_start_index() const {
