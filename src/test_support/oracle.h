@@ -41,27 +41,28 @@ std::optional<std::string> test_python(std::string* missing = nullptr);
 
 }  // namespace test_support
 
+// In a test (or a void helper): skips with `missing`, or fails under CI,
+// where every interpreter the tests expect must be there.
+#define TOLVA_SKIP_OR_FAIL_UNDER_CI_(missing, required)          \
+  if (::test_support::running_in_ci()) {                         \
+    FAIL() << missing << " (CI=true: " required " is required)"; \
+  } else {                                                       \
+    GTEST_SKIP() << missing;                                     \
+  }
+
 // In a test (or a void helper): `var` becomes the oracle of `version`; when
 // there is none the test skips, or fails under CI, with the reason.
-#define TOLVA_ORACLE_OR_SKIP(var, version)                                              \
-  std::string var##_missing;                                                            \
+#define TOLVA_ORACLE_OR_SKIP(var, version)                                                          \
+  std::string var##_missing;                                                                        \
   std::optional<::test_support::Oracle> var = ::test_support::find_oracle(version, &var##_missing); \
-  if (!var) {                                                                           \
-    if (::test_support::running_in_ci()) {                                              \
-      FAIL() << var##_missing << " (CI=true: every oracle interpreter is required)";    \
-    } else {                                                                            \
-      GTEST_SKIP() << var##_missing;                                                    \
-    }                                                                                   \
+  if (!var) {                                                                                       \
+    TOLVA_SKIP_OR_FAIL_UNDER_CI_(var##_missing, "every oracle interpreter")                         \
   }
 
 // The same for the interpreter that runs the test scripts.
-#define TOLVA_TEST_PYTHON_OR_SKIP(var)                                                  \
-  std::string var##_missing;                                                            \
-  std::optional<std::string> var = ::test_support::test_python(&var##_missing);         \
-  if (!var) {                                                                           \
-    if (::test_support::running_in_ci()) {                                              \
-      FAIL() << var##_missing << " (CI=true: the test interpreter is required)";        \
-    } else {                                                                            \
-      GTEST_SKIP() << var##_missing;                                                    \
-    }                                                                                   \
+#define TOLVA_TEST_PYTHON_OR_SKIP(var)                                          \
+  std::string var##_missing;                                                    \
+  std::optional<std::string> var = ::test_support::test_python(&var##_missing); \
+  if (!var) {                                                                   \
+    TOLVA_SKIP_OR_FAIL_UNDER_CI_(var##_missing, "the test interpreter")         \
   }
