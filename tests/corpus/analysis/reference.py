@@ -186,15 +186,22 @@ def absolute_path(path):
         return None
 
 
-def strict_file_uri(path):
-    """The URI text with only spaces escaped, or None when the URI grammar
-    refuses it."""
+def uri_path(path):
+    """The absolute path with "/" separators and a leading "/", the path of
+    a file URI before any escaping; None when it cannot be resolved."""
     path = absolute_path(path)
     if path is None:
         return None
     text = path.replace("\\", "/")
-    if not text.startswith("/"):
-        text = "/" + text
+    return text if text.startswith("/") else "/" + text
+
+
+def strict_file_uri(path):
+    """The URI text with only spaces escaped, or None when the URI grammar
+    refuses it."""
+    text = uri_path(path)
+    if text is None:
+        return None
     text = text.replace(" ", "%20")
     # After "file://" the authority is empty (the text goes on with "/"),
     # then the path, an optional "?" query and an optional "#" fragment.
@@ -217,12 +224,9 @@ def encoded_file_uri(path):
     """The URI text with every byte that cannot stand in a URI path
     percent-encoded (differences "percent-encoded-uris"); None only when a
     relative path cannot be resolved."""
-    path = absolute_path(path)
-    if path is None:
+    text = uri_path(path)
+    if text is None:
         return None
-    text = path.replace("\\", "/")
-    if not text.startswith("/"):
-        text = "/" + text
     allowed = {ord(c) for c in URI_PCHAR | {"/"}}
     encoded = "".join(chr(b) if b in allowed else f"%{b:02X}" for b in text.encode("utf-8", "surrogateescape"))
     return "file://" + encoded
