@@ -3,6 +3,7 @@
 import os
 import pathlib
 import sys
+import threading
 
 import pytest
 
@@ -20,3 +21,22 @@ REPO_ROOT = _ROOT
 # for the ISO 8601 forms.
 fromisoformat_reads_iso_8601 = pytest.mark.skipif(
     sys.version_info < (3, 11), reason="fromisoformat reads ISO 8601 forms from Python 3.11 on")
+
+
+def errors_on_threads(work, count=8):
+    """Runs work(seed) for seeds 0 to count - 1, each on a thread of its own,
+    all at once; the exceptions they raised."""
+    errors = []
+
+    def run(seed):
+        try:
+            work(seed)
+        except BaseException as error:  # handed to the caller
+            errors.append(error)
+
+    threads = [threading.Thread(target=run, args=(seed,)) for seed in range(count)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    return errors

@@ -11,7 +11,7 @@ import time
 import pytest
 
 import tolva_rs
-from conftest import EXTENSION_DIR
+from conftest import EXTENSION_DIR, errors_on_threads
 from analysis_fixtures import write_project
 
 TIMEOUT = 120
@@ -199,61 +199,48 @@ def test_eight_threads_look_up_while_indexing_runs(large_project):
     root, files = large_project
     index = tolva_rs.AstProjectIndex(files, str(root))
     index.nonblocking_start_index()
-    errors = []
 
     def work(seed):
-        try:
-            for i in range(200):
-                n = (seed * 397 + i * 31) % len(files)
-                module = f"mod_{n}"
-                r = index.resolver_ast(module, f"resolver_{i % 10}")
-                assert r.module == module
-                assert r.args_in_order == ["a", "b", "c", "d", "e"]
-                assert r.kwarg_dict_values["tags"]["k"][0] == r.decorator_location[0]
-                assert r.args["b"].annotation is not None
-                c = index.feature_class_ast_in_file(files[n], "Big")
-                assert c.namespace == "big"
-                field = c.fields[f"f{i % 20}"]
-                assert field.owner == f"team{i % 20}" and field.tags == [f"t{i % 20}", "u"]
-                assert len(c.annotations) == 20
-                assert index.function_ast(module, "missing") is None
-        except BaseException as error:  # reported below
-            errors.append(error)
+        for i in range(200):
+            n = (seed * 397 + i * 31) % len(files)
+            module = f"mod_{n}"
+            r = index.resolver_ast(module, f"resolver_{i % 10}")
+            assert r.module == module
+            assert r.args_in_order == ["a", "b", "c", "d", "e"]
+            assert r.kwarg_dict_values["tags"]["k"][0] == r.decorator_location[0]
+            assert r.args["b"].annotation is not None
+            c = index.feature_class_ast_in_file(files[n], "Big")
+            assert c.namespace == "big"
+            field = c.fields[f"f{i % 20}"]
+            assert field.owner == f"team{i % 20}" and field.tags == [f"t{i % 20}", "u"]
+            assert len(c.annotations) == 20
+            assert index.function_ast(module, "missing") is None
 
-    threads = [threading.Thread(target=work, args=(seed,)) for seed in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    errors = errors_on_threads(work)
     assert not errors, errors[0]
 
 
-def test_exit_while_indexing_threads_run(large_project):
-    root, files = large_project
+def _expect_clean_exits(project, then, runs):
+    """Runs, `runs` times, a script that starts indexing `project` and then
+    runs `then`; each run must exit with status 0 and nothing on stderr."""
+    root, files = project
     listing = root / "files.txt"
     listing.write_text("\n".join(files))
-    code = f"""
+    code = textwrap.dedent(f"""
         import tolva_rs
         files = open({str(listing)!r}).read().split("\\n")
         index = tolva_rs.AstProjectIndex(files, {str(root)!r})
         index.nonblocking_start_index()
-    """
-    for attempt in range(20):
+    """) + then
+    for attempt in range(runs):
         result = _run_script(code, timeout=60)
         assert (result.returncode, result.stderr) == (0, ""), attempt
+
+
+def test_exit_while_indexing_threads_run(large_project):
+    _expect_clean_exits(large_project, "", runs=20)
 
 
 def test_exit_during_a_lookup_on_another_thread(large_project):
-    root, files = large_project
-    listing = root / "files.txt"
-    listing.write_text("\n".join(files))
-    code = f"""
-        import threading, tolva_rs
-        files = open({str(listing)!r}).read().split("\\n")
-        index = tolva_rs.AstProjectIndex(files, {str(root)!r})
-        index.nonblocking_start_index()
-        threading.Thread(target=lambda: index.function_ast("x", "y"), daemon=True).start()
-    """
-    for attempt in range(5):
-        result = _run_script(code, timeout=60)
-        assert (result.returncode, result.stderr) == (0, ""), attempt
+    then = 'import threading\nthreading.Thread(target=lambda: index.function_ast("x", "y"), daemon=True).start()\n'
+    _expect_clean_exits(large_project, then, runs=5)

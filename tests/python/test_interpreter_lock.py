@@ -12,6 +12,7 @@ import time
 import pytest
 
 import tolva_rs
+from conftest import errors_on_threads
 
 LONG = 1 << 22  # bytes: far above the release threshold
 SHORT = 16
@@ -87,26 +88,17 @@ def test_long_inputs_release_the_lock_and_short_ones_keep_it(huge_switch_interva
 
 
 def test_many_threads_share_the_functions():
-    errors = []
-
     def work(seed):
-        try:
-            for i in range(2000):
-                assert tolva_rs.to_snake_case("FeatureClass") == "feature_class"
-                assert tolva_rs.parse_duration_ms(f"{seed}h{i}m") == seed * 3_600_000 + i * 60_000
-                assert tolva_rs.parse_datetime("2024-03-05T10:00:00+05:30").utcoffset().seconds == 19800
-                assert tolva_rs.parse_iso_time("10:00+01:00").tzinfo.tzname(None) == "+01:00"
-                assert tolva_rs.timezone_from_name("Europe/Paris") is not None
-                if i % 100 == 0:
-                    tolva_rs.to_snake_case("AbcDef" * 5000)
-                with pytest.raises(ValueError):
-                    tolva_rs.parse_iso_duration("nope")
-        except BaseException as error:  # reported below
-            errors.append(error)
+        for i in range(2000):
+            assert tolva_rs.to_snake_case("FeatureClass") == "feature_class"
+            assert tolva_rs.parse_duration_ms(f"{seed}h{i}m") == seed * 3_600_000 + i * 60_000
+            assert tolva_rs.parse_datetime("2024-03-05T10:00:00+05:30").utcoffset().seconds == 19800
+            assert tolva_rs.parse_iso_time("10:00+01:00").tzinfo.tzname(None) == "+01:00"
+            assert tolva_rs.timezone_from_name("Europe/Paris") is not None
+            if i % 100 == 0:
+                tolva_rs.to_snake_case("AbcDef" * 5000)
+            with pytest.raises(ValueError):
+                tolva_rs.parse_iso_duration("nope")
 
-    threads = [threading.Thread(target=work, args=(seed,)) for seed in range(8)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    errors = errors_on_threads(work)
     assert errors == []
