@@ -16,20 +16,31 @@
 // an analysis entry's mutex while it holds a parse entry's mutex.
 //
 // Poisoning: std::mutex does not poison, so each lock has an explicit flag,
-// set when an exception (a fatal error) unwinds through the held lock. A
-// request that needs a poisoned lock fails with the cache's text for it,
-// which is returned and never stored; a poisoned entry is never computed
-// again.
+// set when a fatal error (any exception but a failed allocation) unwinds
+// through the held lock. A request that needs a poisoned lock fails with the
+// cache's text for it, which is returned and never stored; a poisoned entry
+// is never computed again. A failed allocation (std::bad_alloc) poisons
+// nothing: the map is as it was (an insertion either happens or leaves it
+// unchanged), the entry stays uncomputed, and the request that met it sees
+// the exception; a later request, once memory is back, computes and stores
+// the outcome.
+//
+// Fork: every cache takes part in the fork handlers of fork_safety.h, so a
+// forked child never waits for a computation that was in flight in its
+// parent: it computes that outcome afresh.
 //
 // A stored outcome never changes, so a request that finds one stored reads
 // it without the entry's mutex (an acquire load of `ready`): a cache hit is a
 // shared map lock, one hash lookup and one atomic load.
+
+#include <cxxabi.h>
 
 #include <atomic>
 #include <cstddef>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
 #include <shared_mutex>
 #include <string>
@@ -38,6 +49,7 @@
 #include <utility>
 
 #include "support/result.h"
+#include "tolva_ast/fork_safety.h"
 
 namespace tolva_ast {
 
@@ -73,7 +85,7 @@ struct OnceCacheTexts {
 // Values are cheap to copy (shared pointers). `Tag` is a value the owner
 // may attach to an entry when it creates it ahead of time (see `entry`).
 template <class Value, class Tag = bool>
-class OnceCache {
+class OnceCache final : private ForkAware {
  public:
   using Outcome = tolva::Result<Value>;
 
@@ -96,6 +108,9 @@ class OnceCache {
     bool poisoned_ = false;          // guarded by mutex_
     std::optional<Outcome> outcome_;  // written once under mutex_, before ready_
     std::atomic<bool> ready_{false};  // release-stored after outcome_ is written
+    // Read and written by the fork handlers alone, while the map is held.
+    bool held_for_fork_ = false;  // mutex_ taken before the fork
+    bool busy_at_fork_ = false;   // mutex_ held by another thread at the fork
   };
 
   // With `keep_values` false, computed values are handed to their requester
@@ -121,6 +136,8 @@ class OnceCache {
     if (map_poisoned_) return tolva::Error{std::string(texts_.map_poisoned)};
     try {
       return map_.try_emplace(std::string(key), std::move(made)).first->second.get();
+    } catch (const std::bad_alloc&) {
+      throw;  // the map is unchanged
     } catch (...) {
       map_poisoned_ = true;
       throw;
@@ -152,6 +169,10 @@ class OnceCache {
     std::optional<Outcome> outcome;
     try {
       outcome.emplace(std::forward<Compute>(compute)());
+    } catch (const std::bad_alloc&) {
+      throw;  // nothing is stored: a later request computes
+    } catch (abi::__forced_unwind&) {
+      throw;  // the thread is being ended, not failing
     } catch (...) {
       entry.poisoned_ = true;
       throw;
@@ -163,6 +184,39 @@ class OnceCache {
   }
 
  private:
+  void before_fork() noexcept override {
+    map_mutex_.lock();
+    for (auto& [key, entry] : map_) {
+      if (entry->ready_.load(std::memory_order_acquire)) continue;  // never locked again
+      if (entry->mutex_.try_lock()) {
+        entry->held_for_fork_ = true;
+      } else {
+        entry->busy_at_fork_ = true;
+      }
+    }
+  }
+
+  void after_fork_in_parent() noexcept override {
+    for (auto& [key, entry] : map_) {
+      if (entry->held_for_fork_) entry->mutex_.unlock();
+      entry->held_for_fork_ = entry->busy_at_fork_ = false;
+    }
+    map_mutex_.unlock();
+  }
+
+  void after_fork_in_child() noexcept override {
+    for (auto& [key, entry] : map_) {
+      if (entry->held_for_fork_ || entry->busy_at_fork_) new (&entry->mutex_) std::mutex;
+      if (entry->busy_at_fork_ && !entry->ready_.load(std::memory_order_relaxed)) {
+        // The computation in flight ended with its thread; whatever it had
+        // stored is dropped unread (and leaked), the entry is computed anew.
+        new (&entry->outcome_) std::optional<Outcome>;
+      }
+      entry->held_for_fork_ = entry->busy_at_fork_ = false;
+    }
+    new (&map_mutex_) std::shared_mutex;
+  }
+
   tolva::Error poisoned_entry(std::string_view key) const {
     std::string text(texts_.entry_poisoned_for);
     text.append(key);
@@ -181,6 +235,7 @@ class OnceCache {
   bool map_poisoned_ = false;  // guarded by map_mutex_ (set under the exclusive lock)
   // guarded by map_mutex_; entries are added, never removed
   std::unordered_map<std::string, std::unique_ptr<Entry>, KeyHash, std::equal_to<>> map_;
+  ForkRegistration fork_registration_{*this};  // last: registered while the rest is whole
 };
 
 }  // namespace tolva_ast

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -138,21 +142,36 @@ TEST(OnceCache, DifferentKeysComputeInParallel) {
   EXPECT_TRUE(b_saw_a);
 }
 
-TEST(OnceCache, AFailureWhileInsertingPoisonsTheMap) {
+TEST(OnceCache, AFailedAllocationPoisonsNothingAndALaterRequestComputes) {
   Cache cache(kTexts);
   BlockingNotice notice;
   ASSERT_EQ(*cache.get("before", [] { return value(1); }, notice).value(), 1);
-  // The entry is made before the map's write lock is taken; the key's copy
-  // (longer than a short-string buffer) is the first allocation under it.
+  // While inserting: the entry is made before the map's write lock is taken;
+  // the key's copy (longer than a short-string buffer) is the first
+  // allocation under it. The map is left as it was.
   const std::string key = "a key too long for the short-string buffer";
   testing::fail_allocations_after(1);
   EXPECT_THROW((void)cache.entry(key), std::bad_alloc);
   testing::stop_failing_allocations();
-  for (const std::string_view later : {std::string_view(key), std::string_view("before"), std::string_view("new")}) {
-    const auto outcome = cache.get(later, [] { return value(2); }, notice);
-    ASSERT_FALSE(outcome.has_value()) << later;
-    EXPECT_EQ(outcome.error(), "map poisoned") << later;
-  }
+  EXPECT_EQ(*cache.get("before", [] { return value(2); }, notice).value(), 1);
+  EXPECT_EQ(*cache.get(key, [] { return value(3); }, notice).value(), 3);
+
+  // While computing: the entry stays uncomputed and unpoisoned, and the
+  // next request computes and stores its outcome.
+  ASSERT_TRUE(cache.entry("short").has_value());  // made before allocations fail
+  int computed = 0;
+  const auto compute = [&]() -> tolva::Result<std::shared_ptr<const int>> {
+    ++computed;
+    std::vector<int> large(1000);
+    return value(static_cast<int>(large.size()));
+  };
+  testing::fail_allocations_after(0);
+  EXPECT_THROW((void)cache.get("short", compute, notice), std::bad_alloc);
+  testing::stop_failing_allocations();
+  EXPECT_EQ(cache.entry("short").value()->stored(), nullptr);
+  EXPECT_EQ(*cache.get("short", compute, notice).value(), 1000);
+  EXPECT_EQ(*cache.get("short", compute, notice).value(), 1000);
+  EXPECT_EQ(computed, 2);
 }
 
 TEST(OnceCache, AFatalErrorPoisonsItsEntryOnly) {
@@ -197,6 +216,71 @@ TEST(OnceCache, AFatalErrorPoisonsItsEntryOnly) {
   release.open();
   failing.join();
   waiter.join();
+}
+
+// The exit status of a forked child that runs `body`: 0 when it returned
+// true, 1 when false, 2 when it threw, -1 when it did not exit by itself
+// within ten seconds (it is killed then).
+int in_forked_child(const std::function<bool()>& body) {
+  const pid_t child = fork();
+  if (child == 0) {
+    int status = 2;
+    try {
+      status = body() ? 0 : 1;
+    } catch (...) {
+    }
+    _exit(status);
+  }
+  if (child < 0) return -2;
+  for (int waited = 0; waited < 1000; ++waited) {
+    int status = 0;
+    if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  return -1;
+}
+
+TEST(OnceCache, AForkedChildComputesAfreshWhatWasInFlightAndTheParentGoesOn) {
+  Cache cache(kTexts);
+  BlockingNotice notice;
+  ASSERT_EQ(*cache.get("done", [] { return value(1); }, notice).value(), 1);
+  ASSERT_TRUE(cache.entry("untouched").has_value());
+  Gate started, release;
+  std::thread computing([&] {
+    BlockingNotice own;
+    (void)cache.get("in flight", [&] {
+      started.open();
+      release.wait();
+      return value(2);
+    }, own);
+  });
+  ASSERT_TRUE(started.wait());
+  // A second thread waits on the entry in flight: it holds none of its locks.
+  std::thread waiting([&] {
+    BlockingNotice own;
+    EXPECT_EQ(*cache.get("in flight", [] { return value(-1); }, own).value(), 2);
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+  const int status = in_forked_child([&] {
+    BlockingNotice own;
+    return *cache.get("in flight", [] { return value(3); }, own).value() == 3 &&
+           *cache.get("done", [] { return value(-1); }, own).value() == 1 &&
+           *cache.get("untouched", [] { return value(4); }, own).value() == 4 &&
+           *cache.get("new", [] { return value(5); }, own).value() == 5;
+  });
+  EXPECT_EQ(status, 0) << "the child answers without waiting for its parent's threads";
+
+  // In the parent every lock is free again and the computation in flight
+  // stores its own outcome.
+  release.open();
+  computing.join();
+  waiting.join();
+  EXPECT_EQ(*cache.get("in flight", [] { return value(-1); }, notice).value(), 2);
+  EXPECT_EQ(*cache.get("untouched", [] { return value(6); }, notice).value(), 6);
+  EXPECT_EQ(*cache.get("new", [] { return value(7); }, notice).value(), 7);
 }
 
 TEST(OnceCache, WithoutKeepingValuesOnlyFailuresAreStored) {

@@ -1,6 +1,7 @@
 #include "tolva_ast/project_index.h"
 
 #include <algorithm>
+#include <new>
 #include <atomic>
 #include <system_error>
 #include <thread>
@@ -197,14 +198,20 @@ const FeatureClassAST* feature_class_named(const ParsedAstFile& file, std::strin
 }
 
 // A worker's share: every position j of the list with j mod count == i.
-// Nothing escapes the thread: a fatal error poisons the entry it unwinds
-// through and ends this worker.
+// Nothing escapes the thread: a file whose analysis runs out of memory stays
+// unanalysed (a later request computes it) and the worker goes on with the
+// next; a fatal error poisons the entry it unwinds through and ends this
+// worker. (A worker never takes the interpreter lock, so no forced unwind
+// ever passes here.)
 void index_share(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<AstProjectIndex::Inner> inner,
                  std::size_t count, std::size_t i) noexcept {
   try {
     BlockingNotice notice;
     for (std::size_t position = i; position < files->size(); position += count) {
-      (void)inner->analyse(*inner->slots[position], (*files)[position], notice);
+      try {
+        (void)inner->analyse(*inner->slots[position], (*files)[position], notice);
+      } catch (const std::bad_alloc&) {
+      }
     }
   } catch (...) {
   }
