@@ -30,29 +30,24 @@ std::string python_text(PyObject* owned) {
   return show(value.get());
 }
 
-TEST_F(InterpreterTest, UnlockOnDemandReleasesOnceAndTakesTheLockBack) {
-  {
-    UnlockOnDemand unlock;
-    EXPECT_TRUE(PyGILState_Check());
-    unlock.release();
-    unlock.release();  // the second call does nothing
-    EXPECT_TRUE(unlock.released());
-    EXPECT_FALSE(PyGILState_Check());
-  }
+TEST_F(InterpreterTest, UnlockingOnDemandReleasesOnceAndTakesTheLockBack) {
+  EXPECT_EQ(run_unlocking_on_demand([](auto& release) {
+              EXPECT_TRUE(PyGILState_Check());
+              release();
+              release();  // the second call does nothing
+              return PyGILState_Check();
+            }),
+            0);
   EXPECT_TRUE(PyGILState_Check());
-  {
-    UnlockOnDemand unused;  // never released: nothing to take back
-    EXPECT_FALSE(unused.released());
-  }
+  // Never released: nothing to take back.
+  EXPECT_EQ(run_unlocking_on_demand([](auto&) { return PyGILState_Check(); }), 1);
   EXPECT_TRUE(PyGILState_Check());
-  // Work that throws after the release unwinds with the lock taken back.
-  EXPECT_THROW(
-      {
-        UnlockOnDemand unlock;
-        unlock.release();
-        throw std::runtime_error("analysis failed");
-      },
-      std::runtime_error);
+  // Work that throws after the release leaves with the lock taken back.
+  EXPECT_THROW((void)run_unlocking_on_demand([](auto& release) -> int {
+                 release();
+                 throw std::runtime_error("analysis failed");
+               }),
+               std::runtime_error);
   EXPECT_TRUE(PyGILState_Check());
   EXPECT_EQ(run_unlocked([] { return PyGILState_Check(); }), 0);
 }

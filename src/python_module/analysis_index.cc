@@ -62,11 +62,10 @@ PyObject* lookup(const AstProjectIndex& index, PyObject* const* args, Py_ssize_t
   if (!convert_argument(kSignature, bound, 0, convert_text, first)) return nullptr;
   if (!convert_argument(kSignature, bound, 1, convert_text, name)) return nullptr;
 
-  auto answer = [&] {
-    UnlockOnDemand unlock;
-    const BeforeBlocking release = [&unlock] { unlock.release(); };
-    return (index.*Lookup)(first, name, release);
-  }();
+  auto answer = run_unlocking_on_demand([&](auto& release) {
+    const BeforeBlocking before_blocking = release;
+    return (index.*Lookup)(first, name, before_blocking);
+  });
   return to_object(std::move(answer));
 }
 

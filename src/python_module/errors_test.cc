@@ -76,13 +76,13 @@ TEST_F(InterpreterTest, NoCppExceptionCrossesTheBoundary) {
 }
 
 TEST_F(InterpreterTest, FatalErrorWithoutTheLockTakesItBackBeforeRaising) {
-  // A failure inside unlocked native work unwinds through the scope, which
-  // takes the lock back, so the handler runs with it held.
+  // A failure inside unlocked native work takes the lock back before it
+  // leaves, so the handler runs with it held.
   PyObject* result = guarded([&]() -> PyObject* {
-    UnlockedScope unlocked(/*release=*/true);
-    EXPECT_TRUE(unlocked.released());
-    EXPECT_FALSE(PyGILState_Check());
-    tolva::fatal("invariant broken without the lock");
+    return run_unlocked([]() -> PyObject* {
+      EXPECT_FALSE(PyGILState_Check());
+      tolva::fatal("invariant broken without the lock");
+    });
   });
   EXPECT_EQ(result, nullptr);
   EXPECT_TRUE(PyGILState_Check());

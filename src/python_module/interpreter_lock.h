@@ -18,6 +18,8 @@
 #include <Python.h>
 
 #include <cstddef>
+#include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace python_module {
@@ -31,65 +33,77 @@ namespace python_module {
 // dates, durations and class names are a few dozen bytes.
 inline constexpr std::size_t kReleaseLockMinInputBytes = 256 * 1024;
 
-// Releases the interpreter lock for its lifetime when `release` is true. The
-// destructor takes the lock back, also when the work throws, so that the
-// boundary's exception handler runs with the lock held. No Python object may
-// be touched inside the scope while the lock is released.
-class UnlockedScope {
- public:
-  explicit UnlockedScope(bool release) noexcept : saved_(release ? PyEval_SaveThread() : nullptr) {}
-  UnlockedScope(const UnlockedScope&) = delete;
-  UnlockedScope& operator=(const UnlockedScope&) = delete;
-  ~UnlockedScope() {
-    if (saved_ != nullptr) PyEval_RestoreThread(saved_);
+// Takes the interpreter lock back for `saved` (what PyEval_SaveThread gave),
+// in ordinary code: never from a destructor, which could not let the thread
+// end. A thread that comes back while the interpreter is finalising must not
+// run again: CPython up to 3.13 ends it inside PyEval_RestoreThread with
+// pthread_exit, a forced unwind, and 3.14 parks it there for ever. Here the
+// forced unwind stops at once and the thread parks for ever too, as 3.14
+// does, so that none of the caller's frames runs its cleanups without the
+// interpreter lock (they may release Python objects). The thread holds no
+// lock of the caches at that moment: every caller takes the interpreter lock
+// back only once its native work is over.
+void take_back(PyThreadState* saved);
+
+// Runs `work` (pure native code that touches no Python object, returning a
+// value), without the interpreter lock when `release` is true. The lock is
+// taken back before the result or the exception leaves, so that the
+// boundary's exception handler runs with it.
+template <class Work>
+auto run_maybe_unlocked(bool release, Work&& work) {
+  using Result = std::invoke_result_t<Work>;
+  static_assert(!std::is_void_v<Result> && !std::is_reference_v<Result>, "work returns a value");
+  if (!release) return std::forward<Work>(work)();
+  PyThreadState* const saved = PyEval_SaveThread();
+  std::optional<Result> result;
+  try {
+    result.emplace(std::forward<Work>(work)());
+  } catch (...) {
+    take_back(saved);
+    throw;
   }
-
-  bool released() const noexcept { return saved_ != nullptr; }
-
- private:
-  PyThreadState* saved_;
-};
-
-// Runs `work` (pure native code that touches no Python object), without the
-// interpreter lock when `input_bytes` reaches kReleaseLockMinInputBytes.
-template <class Work>
-decltype(auto) run_native(std::size_t input_bytes, Work&& work) {
-  UnlockedScope scope(input_bytes >= kReleaseLockMinInputBytes);
-  return std::forward<Work>(work)();
+  take_back(saved);
+  return std::move(*result);
 }
 
-// Runs `work` (native code that touches no Python object) without the
-// interpreter lock, whatever its size: for file reading, parsing and
-// analysis, whose cost is not bounded by the size of the arguments.
+// Runs `work` without the interpreter lock when `input_bytes` reaches
+// kReleaseLockMinInputBytes.
 template <class Work>
-decltype(auto) run_unlocked(Work&& work) {
-  UnlockedScope scope(true);
-  return std::forward<Work>(work)();
+auto run_native(std::size_t input_bytes, Work&& work) {
+  return run_maybe_unlocked(input_bytes >= kReleaseLockMinInputBytes, std::forward<Work>(work));
 }
 
-// Releases the interpreter lock on the first call of `release()` and takes it
-// back when the scope ends (also when the work throws), for work that decides
-// by itself whether it will block: a project-index lookup calls `release()`
+// Runs `work` without the interpreter lock, whatever its size: for file
+// reading, parsing and analysis, whose cost is not bounded by the size of
+// the arguments.
+template <class Work>
+auto run_unlocked(Work&& work) {
+  return run_maybe_unlocked(true, std::forward<Work>(work));
+}
+
+// For work that decides by itself whether it will block: runs
+// `work(release)`, where calling `release()` releases the interpreter lock
+// (the first call; later ones do nothing). A project-index lookup calls it
 // just before it first reads, parses or analyses a file or waits for another
-// thread, and a lookup that finds everything ready keeps the lock. Must be
-// used on the thread that holds the lock; no Python object may be touched
-// after `release()` until the scope ends.
-class UnlockOnDemand {
- public:
-  UnlockOnDemand() noexcept = default;
-  UnlockOnDemand(const UnlockOnDemand&) = delete;
-  UnlockOnDemand& operator=(const UnlockOnDemand&) = delete;
-  ~UnlockOnDemand() {
-    if (saved_ != nullptr) PyEval_RestoreThread(saved_);
+// thread, and a lookup that finds everything ready keeps the lock. The lock
+// is taken back, if it was released, before the result or the exception
+// leaves. No Python object may be touched after `release()`.
+template <class Work>
+auto run_unlocking_on_demand(Work&& work) {
+  PyThreadState* saved = nullptr;
+  const auto release = [&saved] {
+    if (saved == nullptr) saved = PyEval_SaveThread();
+  };
+  using Result = std::invoke_result_t<Work, decltype(release)&>;
+  std::optional<Result> result;
+  try {
+    result.emplace(std::forward<Work>(work)(release));
+  } catch (...) {
+    if (saved != nullptr) take_back(saved);
+    throw;
   }
-
-  void release() noexcept {
-    if (saved_ == nullptr) saved_ = PyEval_SaveThread();
-  }
-  bool released() const noexcept { return saved_ != nullptr; }
-
- private:
-  PyThreadState* saved_ = nullptr;
-};
+  if (saved != nullptr) take_back(saved);
+  return std::move(*result);
+}
 
 }  // namespace python_module
