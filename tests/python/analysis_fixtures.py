@@ -99,3 +99,23 @@ def _position(source, index):
 def assert_location(value):
     assert type(value) is tuple and len(value) == 4
     assert all(type(part) is int and part >= 0 for part in value)
+
+
+def write_large_project(root, count=2000, resolvers=10):
+    """`count` files mod_0.py ... below `root`, each with `resolvers`
+    decorated resolvers resolver_0 ... and the feature class Big of twenty
+    commented fields f0 ... f19. Returns the list of their paths."""
+    root = pathlib.Path(root)
+    body = "".join(
+        f"@online(owner='o{i}', tags={{'k': {i}}})\ndef resolver_{i}(a, b: int, *c, d=1, **e) -> int:\n"
+        f"    if a:\n        return b\n    return {i}\n\n\n" for i in range(resolvers))
+    fields = "".join(f"    # :owner: team{i}\n    # :tags: t{i}, u\n    f{i}: int = feature(x={i})\n"
+                     for i in range(20))
+    source = ("from tolva import online\nfrom tolva.features import features, feature\n\n\n" + body
+              + "@features(name='big')\nclass Big:\n" + fields)
+    files = []
+    for i in range(count):
+        path = root / f"mod_{i}.py"
+        path.write_text(source)
+        files.append(str(path))
+    return files

@@ -12,7 +12,7 @@ import pytest
 
 import tolva_rs
 from conftest import EXTENSION_DIR, errors_on_threads
-from analysis_fixtures import write_project
+from analysis_fixtures import write_large_project, write_project
 
 TIMEOUT = 120
 
@@ -138,19 +138,7 @@ def test_a_read_of_a_fifo_finishes_only_because_this_thread_can_write_to_it(tmp_
 @pytest.fixture(scope="module")
 def large_project(tmp_path_factory):
     root = tmp_path_factory.mktemp("large")
-    body = "".join(
-        f"@online(owner='o{i}', tags={{'k': {i}}})\ndef resolver_{i}(a, b: int, *c, d=1, **e) -> int:\n"
-        f"    if a:\n        return b\n    return {i}\n\n\n" for i in range(10))
-    fields = "".join(f"    # :owner: team{i}\n    # :tags: t{i}, u\n    f{i}: int = feature(x={i})\n"
-                     for i in range(20))
-    source = ("from tolva import online\nfrom tolva.features import features, feature\n\n\n" + body
-              + "@features(name='big')\nclass Big:\n" + fields)
-    files = []
-    for i in range(2000):
-        path = root / f"mod_{i}.py"
-        path.write_text(source)
-        files.append(str(path))
-    return root, files
+    return root, write_large_project(root)
 
 
 def test_a_python_thread_keeps_counting_during_a_cold_lookup(large_project):
