@@ -4,21 +4,15 @@
 //
 // A forked child holds one thread, the one that called fork(). Any lock that
 // another thread held at that moment stays held in the child for ever, and
-// any outcome it was computing is never finished there. So, while a process
-// forks, every live cache:
-//   - before: takes its map lock exclusively (map locks are held only for a
-//     lookup or an insertion, so this waits for no computation), so that no
-//     map is changed while the process is copied; and takes every entry
-//     mutex that is free, so that no computation starts. An entry mutex that
-//     another thread holds belongs to a computation in flight: it is only
-//     marked, never waited for, so a fork costs no more than a walk of the
-//     entries, whatever the other threads are doing.
-//   - in the parent: releases what it took; the computations in flight go on.
-//   - in the child: makes its locks anew, and returns every entry that was in
-//     flight to "not computed", so that the first request in the child
-//     computes it (what the parent's thread had built so far is leaked).
-// The child thus answers what the parent would, and never waits for a thread
-// it does not have.
+// any outcome it was computing is never finished there. So every live cache
+// takes part in the process's fork handlers (pthread_atfork): before the
+// fork it holds what keeps its structure from changing, waiting only for
+// locks that are held for a lookup or an insertion, never for a computation;
+// after it, the parent lets go and goes on, and the child makes the cache's
+// locks anew and sends every outcome that was in flight back to "not
+// computed", so that the first request in the child computes it. The child
+// thus answers what the parent would, and never waits for a thread it does
+// not have. (once_cache.h holds the details.)
 
 namespace tolva_ast {
 

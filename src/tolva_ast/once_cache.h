@@ -108,9 +108,6 @@ class OnceCache final : private ForkAware {
     bool poisoned_ = false;          // guarded by mutex_
     std::optional<Outcome> outcome_;  // written once under mutex_, before ready_
     std::atomic<bool> ready_{false};  // release-stored after outcome_ is written
-    // Read and written by the fork handlers alone, while the map is held.
-    bool held_for_fork_ = false;  // mutex_ taken before the fork
-    bool busy_at_fork_ = false;   // mutex_ held by another thread at the fork
   };
 
   // With `keep_values` false, computed values are handed to their requester
@@ -163,6 +160,7 @@ class OnceCache final : private ForkAware {
   Got get(Entry& entry, std::string_view key, Compute&& compute, BlockingNotice& notice) {
     if (const Outcome* stored = entry.stored()) return {*stored, false};
     notice.fire();
+    const Request request(*this, entry);
     std::unique_lock lock(entry.mutex_);
     if (entry.poisoned_) return {poisoned_entry(key), false};
     if (entry.ready_.load(std::memory_order_relaxed)) return {*entry.outcome_, false};
@@ -184,36 +182,62 @@ class OnceCache final : private ForkAware {
   }
 
  private:
+  // A request that may take, or holds, the mutex of `entry_`: listed from
+  // before it waits for the mutex until after it lets it go, so that the
+  // fork handlers know every entry whose mutex may be held at the fork. The
+  // node lives on the requester's stack.
+  class Request {
+   public:
+    Request(OnceCache& cache, Entry& entry) : cache_(cache), entry_(entry) {
+      std::lock_guard lock(cache_.requests_mutex_);
+      next_ = cache_.requests_;
+      if (next_ != nullptr) next_->previous_ = this;
+      cache_.requests_ = this;
+    }
+    Request(const Request&) = delete;
+    Request& operator=(const Request&) = delete;
+    ~Request() {
+      std::lock_guard lock(cache_.requests_mutex_);
+      (previous_ != nullptr ? previous_->next_ : cache_.requests_) = next_;
+      if (next_ != nullptr) next_->previous_ = previous_;
+    }
+
+   private:
+    friend class OnceCache;
+    OnceCache& cache_;
+    Entry& entry_;
+    Request* previous_ = nullptr;  // guarded by the cache's requests_mutex_
+    Request* next_ = nullptr;      // guarded by the cache's requests_mutex_
+  };
+
+  // While the process forks, the map and the list of requests are held, so
+  // no entry is added and no request begins; the requests in flight go on.
+  // The parent then lets both go; the child, where the requesters' threads
+  // do not exist, makes every lock anew and sends each entry of a request
+  // in flight that has no outcome back to "not computed" (whatever its
+  // computation had built is leaked). A thread's writes up to the fork all
+  // reach the child or none after one that did not, so an outcome whose
+  // `ready_` the child sees is whole. The parent writes two locks per cache
+  // after the fork, whatever the cache's size: every page written then is
+  // copied, since parent and child share them.
   void before_fork() noexcept override {
     map_mutex_.lock();
-    for (auto& [key, entry] : map_) {
-      if (entry->ready_.load(std::memory_order_acquire)) continue;  // never locked again
-      if (entry->mutex_.try_lock()) {
-        entry->held_for_fork_ = true;
-      } else {
-        entry->busy_at_fork_ = true;
-      }
-    }
+    requests_mutex_.lock();
   }
 
   void after_fork_in_parent() noexcept override {
-    for (auto& [key, entry] : map_) {
-      if (entry->held_for_fork_) entry->mutex_.unlock();
-      entry->held_for_fork_ = entry->busy_at_fork_ = false;
-    }
+    requests_mutex_.unlock();
     map_mutex_.unlock();
   }
 
   void after_fork_in_child() noexcept override {
-    for (auto& [key, entry] : map_) {
-      if (entry->held_for_fork_ || entry->busy_at_fork_) new (&entry->mutex_) std::mutex;
-      if (entry->busy_at_fork_ && !entry->ready_.load(std::memory_order_relaxed)) {
-        // The computation in flight ended with its thread; whatever it had
-        // stored is dropped unread (and leaked), the entry is computed anew.
-        new (&entry->outcome_) std::optional<Outcome>;
-      }
-      entry->held_for_fork_ = entry->busy_at_fork_ = false;
+    for (const Request* request = requests_; request != nullptr; request = request->next_) {
+      Entry& entry = request->entry_;
+      new (&entry.mutex_) std::mutex;
+      if (!entry.ready_.load(std::memory_order_relaxed)) new (&entry.outcome_) std::optional<Outcome>;
     }
+    requests_ = nullptr;
+    new (&requests_mutex_) std::mutex;
     new (&map_mutex_) std::shared_mutex;
   }
 
@@ -235,6 +259,11 @@ class OnceCache final : private ForkAware {
   bool map_poisoned_ = false;  // guarded by map_mutex_ (set under the exclusive lock)
   // guarded by map_mutex_; entries are added, never removed
   std::unordered_map<std::string, std::unique_ptr<Entry>, KeyHash, std::equal_to<>> map_;
+
+  // Held only to link or unlink a request, and by the fork handlers.
+  std::mutex requests_mutex_;
+  Request* requests_ = nullptr;  // guarded by requests_mutex_
+
   ForkRegistration fork_registration_{*this};  // last: registered while the rest is whole
 };
 
