@@ -48,7 +48,8 @@
 // which brings its own allocator: memory is not measured there.
 //
 // Each benchmark reports "ns_per_byte", "warm_ns_per_byte", "peak_per_byte",
-// "bytes" and "records": the entries of the record maps that its shape is
+// "x_ordinary_time" and "x_ordinary_memory" (against ordinary code of the
+// same size), "bytes" and "records": the entries of the record maps that its shape is
 // dense in (the parameters, the keyword arguments, the dict keys, the field
 // call's keyword arguments, the documented fields; the functions and
 // classes of the ordinary code; none for the others), checked against the
@@ -792,6 +793,13 @@ std::map<std::pair<std::string, std::size_t>, Figures>& results() {
   return *value;
 }
 
+// The figures of `shape` at `size`, measured now if they were not yet.
+const Figures& figures_of(const Shape& shape, std::size_t size) {
+  auto found = results().find({shape.name, size});
+  if (found == results().end()) found = results().emplace(std::make_pair(shape.name, size), measure(shape, size)).first;
+  return found->second;
+}
+
 void BM_Shape(benchmark::State& state, const Shape* shape, std::size_t size) {
   Figures figures;
   for (auto _ : state) {
@@ -809,6 +817,15 @@ void BM_Shape(benchmark::State& state, const Shape* shape, std::size_t size) {
   if (figures.memory_known) state.counters["peak_per_byte"] = figures.peak_per_byte;
   if (figures.records_known) state.counters["records"] = static_cast<double>(figures.records);
   if (figures.expected) state.counters["records_expected"] = static_cast<double>(*figures.expected);
+  // Against ordinary code of the same size (measured here if the filter
+  // left it out).
+  const Figures& ordinary = figures_of(shapes().front(), size);
+  if (figures.cold.known && ordinary.cold.known && ordinary.cold.ns_per_byte > 0.0) {
+    state.counters["x_ordinary_time"] = figures.cold.ns_per_byte / ordinary.cold.ns_per_byte;
+  }
+  if (figures.memory_known && ordinary.memory_known && ordinary.peak_per_byte > 0.0) {
+    state.counters["x_ordinary_memory"] = figures.peak_per_byte / ordinary.peak_per_byte;
+  }
   std::string label = !figures.records_known ? "no lookup finished" : figures.parsed ? "parsed" : "parse error";
   if (figures.cold.lower_bound || figures.warm.lower_bound || figures.memory_lower_bound) {
     label += "; over budget: lower bounds";
@@ -821,12 +838,6 @@ void BM_Shape(benchmark::State& state, const Shape* shape, std::size_t size) {
 
 // ---------------------------------------------------------------------------
 // The summary.
-
-const Figures& figures_of(const Shape& shape, std::size_t size) {
-  auto found = results().find({shape.name, size});
-  if (found == results().end()) found = results().emplace(std::make_pair(shape.name, size), measure(shape, size)).first;
-  return found->second;
-}
 
 const Figures* ran(const Shape& shape, std::size_t size) {
   const auto found = results().find({shape.name, size});
