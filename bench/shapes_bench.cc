@@ -979,7 +979,8 @@ void print_summary() {
                 "when its timed one was stopped): \">\" marks the lower bounds of the stopped ones.\n",
                 budget);
   } else {
-    std::printf("No budget (TOLVA_BENCH_SHAPES_BUDGET=0): every lookup ran to its end, in this process.\n");
+    std::printf("No budget (TOLVA_BENCH_SHAPES_BUDGET=0): every lookup ran to its end, in this process, whose\n"
+                "heap was no longer fresh: the first lookups are not cold.\n");
   }
   std::printf("Targets: growth <= %.1f x; time and memory x ordinary <= %g (dense in records) or <= %g (other).\n\n",
               kGrowthLimit, kDenseLimit, kOtherLimit);
