@@ -1,6 +1,5 @@
 #include "python_module/interpreter_lock.h"
 
-#include <cxxabi.h>
 #include <unistd.h>
 
 namespace python_module {
@@ -18,9 +17,11 @@ namespace {
 void take_back(PyThreadState* saved) {
   try {
     PyEval_RestoreThread(saved);
-  } catch (abi::__forced_unwind&) {
-    // Not rethrown: the handler is never left, so the thread neither runs on
-    // nor unwinds through frames that would need the interpreter lock.
+  } catch (...) {
+    // A C function throws nothing else than the forced unwind that ends the
+    // thread. Not rethrown: the handler is never left, so the thread neither
+    // runs on nor unwinds through frames that would need the interpreter
+    // lock.
     park_for_ever();
   }
 }

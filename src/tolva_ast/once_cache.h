@@ -33,8 +33,6 @@
 // it without the entry's mutex (an acquire load of `ready`): a cache hit is a
 // shared map lock, one hash lookup and one atomic load.
 
-#include <cxxabi.h>
-
 #include <atomic>
 #include <cstddef>
 #include <functional>
@@ -48,6 +46,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "support/foreign_exception.h"
 #include "support/result.h"
 #include "tolva_ast/fork_safety.h"
 
@@ -169,10 +168,9 @@ class OnceCache final : private ForkAware {
       outcome.emplace(std::forward<Compute>(compute)());
     } catch (const std::bad_alloc&) {
       throw;  // nothing is stored: a later request computes
-    } catch (abi::__forced_unwind&) {
-      throw;  // the thread is being ended, not failing
     } catch (...) {
-      entry.poisoned_ = true;
+      // A forced unwind ends the thread; it is no failure.
+      if (!tolva::handling_foreign_exception()) entry.poisoned_ = true;
       throw;
     }
     if (!keep_values_ && outcome->has_value()) return {std::move(*outcome), true};
