@@ -204,7 +204,8 @@ class Breaks(collections.abc.Sequence):
   };
   for (const Case& test : cases) {
     std::vector<std::string> out;
-    EXPECT_EQ(converted(test.expression, convert_text_list, out), test.expected) << test.expression;
+    EXPECT_EQ(converted(test.expression, TextListConversion{testing::test_state()}, out), test.expected)
+        << test.expression;
     if (test.expected == "ok") {
       EXPECT_EQ(out, test.items) << test.expression;
     }
