@@ -1,5 +1,7 @@
 #include "python_module/arguments.h"
 
+#include <algorithm>
+
 #include "python_module/compat.h"
 #include "python_module/py_ref.h"
 
@@ -179,7 +181,8 @@ bool convert_text_list(ModuleState& state, PyObject* object, std::vector<std::st
       return false;
     }
   }
-  // The length is only a capacity hint: a sequence may not know it.
+  // The length is only a capacity hint: a sequence may not know it, or say
+  // more (or fewer) items than it holds; iteration decides.
   const Py_ssize_t hint = PySequence_Size(object);
   if (hint < 0) {
     // An ordinary error of __len__ only loses the hint; MemoryError and the
@@ -188,7 +191,7 @@ bool convert_text_list(ModuleState& state, PyObject* object, std::vector<std::st
     PyErr_Clear();
   }
   out.clear();
-  if (hint > 0) out.reserve(static_cast<std::size_t>(hint));
+  if (hint > 0) out.reserve(std::min(static_cast<std::size_t>(hint), kMaxReservedListEntries));
 
   Owned iterator = Owned::steal(PyObject_GetIter(object));
   if (!iterator) return false;
