@@ -157,7 +157,8 @@ else:
         _xxsubinterpreters.run_string(interpreter, code)
         print("the import succeeded")
     except _xxsubinterpreters.RunFailedError as failure:
-        print(str(failure).split(":")[0])
+        # Its text: "<class 'ImportError'>: module tolva_rs does not ..."
+        print(str(failure).split("'")[1])
     _xxsubinterpreters.destroy(interpreter)
 # The main interpreter still uses the module afterwards.
 import tolva_rs
