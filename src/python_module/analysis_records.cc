@@ -70,7 +70,7 @@ PyObject* field(PyObject* self, void* /*closure*/) noexcept {
     const auto& value = handle->record->*Member;
     const ModuleState* state = nullptr;
     if constexpr (NestsRecords<std::remove_cvref_t<decltype(value)>>::value) {
-      state = class_state(Py_TYPE(self));
+      state = own_class_state(Py_TYPE(self));
       if (state == nullptr) return nullptr;
     }
     return to_python(value, FieldContext{handle->owner, state});

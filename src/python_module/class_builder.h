@@ -160,7 +160,7 @@ class NativeClass {
 template <auto Call, class Value, class... Args>
 PyObject* call_on_value(PyObject* self, const Value& value, Args... args) {
   if constexpr (std::is_invocable_v<decltype(Call), ModuleState&, const Value&, Args...>) {
-    ModuleState* state = class_state(Py_TYPE(self));
+    ModuleState* state = own_class_state(Py_TYPE(self));
     if (state == nullptr) return nullptr;
     return Call(*state, value, args...);
   } else {
@@ -207,7 +207,7 @@ PyObject* noargs_method(PyObject* self, PyObject* /*unused*/) noexcept {
 template <auto Construct>
 PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
   return guarded([&]() -> PyObject* {
-    ModuleState* state = class_state(type);
+    ModuleState* state = own_class_state(type);
     if (state == nullptr) return nullptr;
     return Construct(type, *state, args, kwargs);
   });

@@ -83,7 +83,7 @@ struct DateTimeContext {
 };
 
 bool datetime_context(PyObject* module, DateTimeContext& out) noexcept {
-  out.state = module_state(module);
+  out.state = function_state(module);
   if (out.state == nullptr) return false;
   out.api = datetime_api(*out.state);
   return out.api != nullptr;
@@ -299,7 +299,7 @@ PyObject* timezone_from_name(PyObject* module, PyObject* const* args, Py_ssize_t
     if (!convert_argument(kTimezoneFromName, bound, 0, convert_text, name)) return nullptr;
     if (name.empty()) Py_RETURN_NONE;
 
-    ModuleState* state = module_state(module);
+    ModuleState* state = function_state(module);
     if (state == nullptr) return nullptr;
     if (state->zoneinfo_name == nullptr || state->zone_info_name == nullptr) return raise_state_cleared();
     Owned zoneinfo = Owned::steal(PyImport_Import(state->zoneinfo_name));

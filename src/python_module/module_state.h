@@ -74,6 +74,25 @@ ModuleState* module_state(PyObject* module) noexcept;
 // made from the definition.
 ModuleState* class_state(PyTypeObject* type) noexcept;
 
+// The same two lookups on the hot paths of the entry points, for what is known
+// to be the module's own: `self` of a module function (only the exec slot
+// binds the functions, to module objects of the definition), and the class
+// of a receiver that passed the class check, or a constructor's type. One
+// call into the interpreter; the checked lookup above runs only to report
+// a state that is missing.
+inline ModuleState* function_state(PyObject* module) noexcept {
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+  if (state == nullptr) [[unlikely]] return module_state(module);
+  return state;
+}
+
+inline ModuleState* own_class_state(PyTypeObject* type) noexcept {
+  PyObject* module = reinterpret_cast<PyHeapTypeObject*>(type)->ht_module;
+  auto* state = module == nullptr ? nullptr : static_cast<ModuleState*>(PyModule_GetState(module));
+  if (state == nullptr) [[unlikely]] return class_state(type);
+  return state;
+}
+
 // A class of the state, checked: a BORROWED reference, or NULL with
 // SystemError when the state no longer holds it (after a clear).
 PyTypeObject* state_class(PyTypeObject* ModuleState::*member, const ModuleState& state) noexcept;
