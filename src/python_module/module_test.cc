@@ -84,6 +84,72 @@ TEST_F(InterpreterTest, ModuleObjectsOfOneInterpreterShareTheClasses) {
   EXPECT_EQ(added.get(), reinterpret_cast<PyObject*>(second.resolver_class)) << take_error();
 }
 
+// What each interpreter runs with `m`, a module object of its own: the
+// datetime utilities, an index over a one-file project read through a file
+// list that is a sequence only by registration, and a nested record.
+constexpr const char* kUseTheModule = R"(
+import collections.abc, datetime, os, shutil, tempfile
+assert m.parse_iso_date('2024-01-02') == datetime.date(2024, 1, 2)
+assert m.parse_datetime('2024-01-02T03:04:05+01:30').utcoffset() == datetime.timedelta(hours=1, minutes=30)
+assert m.parse_iso_time('03:04Z').tzinfo is datetime.timezone.utc
+assert m.duration_isoformat(m.parse_iso_duration('PT90M')) == 'PT1H30M'
+class Files:
+    def __init__(self, items): self.items = items
+    def __iter__(self): return iter(self.items)
+    def __len__(self): return len(self.items)
+collections.abc.Sequence.register(Files)
+root = tempfile.mkdtemp()
+try:
+    path = os.path.join(root, 'features.py')
+    with open(path, 'w') as f:
+        f.write('from tolva.features import features\n@features\nclass Account:\n    # :owner: ops\n'
+                '    balance: int\n')
+    account = m.AstProjectIndex(Files([path]), root).feature_class_ast('features', 'Account')
+    assert type(account.fields['balance']) is m.FeatureFieldAST
+    assert account.fields['balance'].owner == 'ops'
+finally:
+    shutil.rmtree(root)
+)";
+
+// Runs `code` in a new legacy sub-interpreter (one that shares the lock),
+// with `m` a module object of that interpreter made from the definition, and
+// ends the sub-interpreter. "" or the error.
+std::string run_in_sub_interpreter(const char* code) {
+  PyThreadState* main = PyThreadState_Get();
+  PyThreadState* sub = Py_NewInterpreter();
+  if (sub == nullptr) return "no sub-interpreter";
+  std::string outcome;
+  {
+    Owned globals = Owned::steal(PyDict_New());
+    PyDict_SetItemString(globals.get(), "__builtins__", PyEval_GetBuiltins());
+    Owned spec = Owned::steal(PyRun_String("__import__('types').SimpleNamespace(name='tolva_rs')", Py_eval_input,
+                                           globals.get(), globals.get()));
+    Owned module = Owned::steal(spec ? PyModule_FromDefAndSpec(module_definition(), spec.get()) : nullptr);
+    if (!module || PyModule_ExecDef(module.get(), module_definition()) < 0 ||
+        PyDict_SetItemString(globals.get(), "m", module.get()) < 0) {
+      outcome = take_error();
+    } else {
+      Owned result = Owned::steal(PyRun_String(code, Py_file_input, globals.get(), globals.get()));
+      if (!result) outcome = take_error();
+    }
+  }
+  Py_EndInterpreter(sub);
+  PyThreadState_Swap(main);
+  return outcome;
+}
+
+// Every object of a sub-interpreter's module ends with it: the main
+// interpreter's module, used between sub-interpreters, never meets one (under
+// AddressSanitizer, a use after free would show here).
+TEST_F(InterpreterTest, LegacySubInterpretersUseModulesOfTheirOwn) {
+  PyDict_SetItemString(testing::test_globals(), "m", testing::test_module());
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(run_in_sub_interpreter(kUseTheModule), "") << "round " << round;
+    EXPECT_EQ(run(kUseTheModule), "") << "round " << round;
+  }
+  PyDict_DelItemString(testing::test_globals(), "m");
+}
+
 TEST_F(InterpreterTest, AddToModuleAppendsThenSets) {
   ASSERT_EQ(run("import types\nplain = types.ModuleType('plain')"), "");
   Owned plain = eval("plain");
