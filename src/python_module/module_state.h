@@ -10,9 +10,10 @@
 // collector sees its references (m_traverse) and can break the cycles
 // through them (m_clear), so every field may be NULL again after a clear.
 //
-// A module function reaches the state through its module (`module_state`),
-// a method, getter or constructor through the defining module of its class
-// (`class_state`). Every use needs the interpreter lock, which guards the
+// A module function reaches the state through its module, a method, getter
+// or constructor through the defining module of its class: `module_state`
+// and `class_state` check what they are given, `function_state` and
+// `own_class_state` serve the entry points, which know it is the module's. Every use needs the interpreter lock, which guards the
 // fields that are filled on first use.
 
 #define PY_SSIZE_T_CLEAN
