@@ -83,7 +83,7 @@ PyObject* live_classes_owner(PyObject* interpreter_dict) noexcept {
   Owned owner = Owned::steal(compat::weakref_target(reference));
   if (!owner || !PyModule_Check(owner.get()) || PyModule_GetDef(owner.get()) != module_definition()) return nullptr;
   auto* state = static_cast<ModuleState*>(PyModule_GetState(owner.get()));
-  if (state == nullptr || state->file_system_class == nullptr) return nullptr;  // not filled, or cleared
+  if (state == nullptr || state->project_index_class == nullptr) return nullptr;  // not filled, or cleared
   return owner.release();
 }
 
@@ -93,7 +93,9 @@ PyObject* live_classes_owner(PyObject* interpreter_dict) noexcept {
 // before; else new ones defined by `module`, which then becomes the
 // interpreter's owner of the classes.
 bool fill_classes(PyObject* module, ModuleState& state) noexcept {
-  if (state.file_system_class != nullptr) return true;  // the slot ran before on this module object
+  // The last class is made last: the slot ran to the end before on this
+  // module object.
+  if (state.project_index_class != nullptr) return true;
   PyObject* interpreter_dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // BORROWED
   if (interpreter_dict == nullptr) {
     PyErr_NoMemory();
@@ -102,11 +104,14 @@ bool fill_classes(PyObject* module, ModuleState& state) noexcept {
   if (Owned owner = Owned::steal(live_classes_owner(interpreter_dict))) {
     const auto& shared = *static_cast<ModuleState*>(PyModule_GetState(owner.get()));
     for (const ClassEntry& entry : kClasses) {
-      state.*entry.member = reinterpret_cast<PyTypeObject*>(Py_NewRef(shared.*entry.member));
+      PyTypeObject*& slot = state.*entry.member;
+      Py_XDECREF(slot);  // one this module object made in a run that failed later
+      slot = reinterpret_cast<PyTypeObject*>(Py_NewRef(shared.*entry.member));
     }
     return true;
   }
   for (const ClassEntry& entry : kClasses) {
+    if (state.*entry.member != nullptr) continue;  // made by a run that failed later
     PyObject* cls = entry.create(module);
     if (cls == nullptr) return false;
     state.*entry.member = reinterpret_cast<PyTypeObject*>(cls);
