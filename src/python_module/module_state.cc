@@ -50,7 +50,9 @@ ModuleState* module_state(PyObject* module) noexcept {
 ModuleState* class_state(PyTypeObject* type) noexcept {
   ModuleState* state = nullptr;
   if (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
-    state = state_of(reinterpret_cast<PyHeapTypeObject*>(type)->ht_module);
+    PyObject* module = PyType_GetModule(type);  // BORROWED; TypeError when the class has none
+    if (module == nullptr) PyErr_Clear();
+    state = state_of(module);
   }
   if (state == nullptr) PyErr_Format(PyExc_SystemError, "'%s' is not a class of tolva_rs", type->tp_name);
   return state;

@@ -88,9 +88,11 @@ inline ModuleState* function_state(PyObject* module) noexcept {
 }
 
 inline ModuleState* own_class_state(PyTypeObject* type) noexcept {
-  PyObject* module = reinterpret_cast<PyHeapTypeObject*>(type)->ht_module;
-  auto* state = module == nullptr ? nullptr : static_cast<ModuleState*>(PyModule_GetState(module));
-  if (state == nullptr) [[unlikely]] return class_state(type);
+  auto* state = static_cast<ModuleState*>(PyType_GetModuleState(type));
+  if (state == nullptr) [[unlikely]] {
+    PyErr_Clear();  // the TypeError of a class without a module: reported below
+    return class_state(type);
+  }
   return state;
 }
 
