@@ -53,7 +53,8 @@ TEST_F(InterpreterTest, UnlockingOnDemandReleasesOnceAndTakesTheLockBack) {
 }
 
 TEST_F(InterpreterTest, ConvertersBuildPlainValues) {
-  const RecordOwner none;
+  const RecordOwner no_record;
+  const FieldContext none{no_record, nullptr};
   EXPECT_EQ(python_text(to_python(at(3, 4, 9), none)), "(3, 4, 3, 9)");
   EXPECT_EQ(python_text(to_python(std::optional<Location>(), none)), "None");
   EXPECT_EQ(python_text(to_python(std::optional<std::string>("é"), none)), "é");
@@ -83,7 +84,7 @@ TEST_F(InterpreterTest, NestedRecordObjectsKeepTheirRecordAlive) {
   record.fields.append_new("balance", field);
   record.annotations.push_back(field);
 
-  Owned cls = Owned::steal(new_feature_class_object(std::move(record)));
+  Owned cls = Owned::steal(new_feature_class_object(testing::test_state(), std::move(record)));
   ASSERT_TRUE(cls);
   Owned fields = Owned::steal(PyObject_GetAttrString(cls.get(), "fields"));
   ASSERT_TRUE(fields);
@@ -95,7 +96,7 @@ TEST_F(InterpreterTest, NestedRecordObjectsKeepTheirRecordAlive) {
   EXPECT_EQ(python_text(PyObject_GetAttrString(balance.get(), "tags")), "['pii']");
   EXPECT_EQ(python_text(PyObject_GetAttrString(balance.get(), "field_name_location")), "(5, 4, 5, 11)");
   EXPECT_EQ(python_text(PyObject_GetAttrString(balance.get(), "comment")), "None");
-  EXPECT_EQ(Py_TYPE(balance.get()), feature_field_class());
+  EXPECT_EQ(Py_TYPE(balance.get()), testing::test_state().feature_field_class);
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ using tolva_ast::StdAstFileSystem;
 // A list of `str`, or OSError with the I/O error's text as its only argument.
 PyObject* file_list_or_os_error(const tolva::Result<std::vector<std::string>>& files) {
   if (!files) return raise_os_error(files.error());
-  return to_python(files.value(), RecordOwner{});
+  const RecordOwner no_record;
+  return to_python(files.value(), FieldContext{no_record, nullptr});
 }
 
 // ---- StdAstFileSystem -------------------------------------------------------
@@ -62,10 +63,11 @@ PyObject* filesystem_all_files(const FileSystemHandle& filesystem) {
 constexpr const char* kFileSystemParameters[] = {"files"};
 constexpr Signature kNewFileSystem{"__new__", "StdAstFileSystem", kFileSystemParameters, 1};
 
-PyObject* new_filesystem(PyObject* args, PyObject* kwargs);
+PyObject* new_filesystem(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs);
 
 struct FileSystemClass {
   using Value = FileSystemHandle;
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::file_system_class;
   static constexpr const char* kName = "builtins.StdAstFileSystem";
   static constexpr const char* kDoc = "StdAstFileSystem(files)\n--\n\n";
   static constexpr newfunc kNew = constructor<&new_filesystem>;
@@ -82,12 +84,12 @@ struct FileSystemClass {
   }
 };
 
-PyObject* new_filesystem(PyObject* args, PyObject* kwargs) {
+PyObject* new_filesystem(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs) {
   std::array<PyObject*, 1> bound;
   if (!bind_tuple_and_dict(kNewFileSystem, args, kwargs, bound)) return nullptr;
   std::vector<std::string> files;
-  if (!convert_argument(kNewFileSystem, bound, 0, convert_text_list, files)) return nullptr;
-  return NativeClass<FileSystemClass>::wrap(std::make_shared<const StdAstFileSystem>(std::move(files)));
+  if (!convert_argument(kNewFileSystem, bound, 0, TextListConversion{state}, files)) return nullptr;
+  return NativeClass<FileSystemClass>::wrap(type, std::make_shared<const StdAstFileSystem>(std::move(files)));
 }
 
 // ---- AstFileParserCache -----------------------------------------------------
@@ -148,10 +150,11 @@ PyObject* cache_all_files(const AstFileParserCache& cache) {
 constexpr const char* kCacheParameters[] = {"files", "project_root", "filesystem"};
 constexpr Signature kNewCache{"__new__", "AstFileParserCache", kCacheParameters, 2};
 
-PyObject* new_cache(PyObject* args, PyObject* kwargs);
+PyObject* new_cache(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs);
 
 struct CacheClass {
   using Value = AstFileParserCache;
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::parser_cache_class;
   static constexpr const char* kName = "builtins.AstFileParserCache";
   static constexpr const char* kDoc = "AstFileParserCache(files, project_root, filesystem=None)\n--\n\n";
   static constexpr newfunc kNew = constructor<&new_cache>;
@@ -170,17 +173,17 @@ struct CacheClass {
 
 // Keeps the interpreter lock throughout, including the listing that a shared
 // file system is asked for.
-PyObject* new_cache(PyObject* args, PyObject* kwargs) {
+PyObject* new_cache(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs) {
   ProjectArguments arguments;
-  if (!convert_project_arguments(kNewCache, args, kwargs, arguments)) return nullptr;
+  if (!convert_project_arguments(state, kNewCache, args, kwargs, arguments)) return nullptr;
   std::string project_root(arguments.project_root);
   if (arguments.filesystem == nullptr) {
-    return NativeClass<CacheClass>::wrap(AstFileParserCache(std::move(project_root), std::move(arguments.files)));
+    return NativeClass<CacheClass>::wrap(type, AstFileParserCache(std::move(project_root), std::move(arguments.files)));
   }
   // The cache lists the shared file system; the converted `files` plays no
   // further part.
   return NativeClass<CacheClass>::wrap(
-      AstFileParserCache::with_filesystem(std::move(project_root), std::move(arguments.filesystem)));
+      type, AstFileParserCache::with_filesystem(std::move(project_root), std::move(arguments.filesystem)));
 }
 
 bool convert_filesystem(PyObject* object, SharedAstFileSystem& out) noexcept {
@@ -196,15 +199,18 @@ bool convert_filesystem(PyObject* object, SharedAstFileSystem& out) noexcept {
 
 }  // namespace
 
-bool convert_project_arguments(const Signature& signature, PyObject* args, PyObject* kwargs, ProjectArguments& out) {
+bool convert_project_arguments(ModuleState& state, const Signature& signature, PyObject* args, PyObject* kwargs,
+                               ProjectArguments& out) {
   std::array<PyObject*, 3> bound;
   if (!bind_tuple_and_dict(signature, args, kwargs, bound)) return false;
-  return convert_argument(signature, bound, 0, convert_text_list, out.files) &&
+  return convert_argument(signature, bound, 0, TextListConversion{state}, out.files) &&
          convert_argument(signature, bound, 1, convert_text, out.project_root) &&
          convert_argument(signature, bound, 2, convert_filesystem, out.filesystem);
 }
 
-PyTypeObject* std_ast_file_system_class() noexcept { return NativeClass<FileSystemClass>::type(); }
-PyTypeObject* ast_file_parser_cache_class() noexcept { return NativeClass<CacheClass>::type(); }
+PyObject* create_std_ast_file_system_class(PyObject* module) noexcept {
+  return NativeClass<FileSystemClass>::create(module);
+}
+PyObject* create_ast_file_parser_cache_class(PyObject* module) noexcept { return NativeClass<CacheClass>::create(module); }
 
 }  // namespace python_module

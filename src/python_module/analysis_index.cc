@@ -36,25 +36,27 @@ using tolva_ast::BeforeBlocking;
 using tolva_ast::FeatureClassAST;
 using tolva_ast::ResolverAST;
 
-PyObject* to_object(std::optional<ResolverAST> record) {
+PyObject* to_object(const ModuleState& state, std::optional<ResolverAST> record) {
   if (!record) Py_RETURN_NONE;
-  return new_resolver_object(std::move(*record));
+  return new_resolver_object(state, std::move(*record));
 }
 
-PyObject* to_object(std::optional<FeatureClassAST> record) {
+PyObject* to_object(const ModuleState& state, std::optional<FeatureClassAST> record) {
   if (!record) Py_RETURN_NONE;
-  return new_feature_class_object(std::move(*record));
+  return new_feature_class_object(state, std::move(*record));
 }
 
 // One lookup method: binds and converts its two texts, runs `Lookup` with a
-// hook that releases the interpreter lock, and wraps the answer.
+// hook that releases the interpreter lock, and wraps the answer in the class
+// that `state` keeps.
 using LookupFunction = std::optional<ResolverAST> (AstProjectIndex::*)(std::string_view, std::string_view,
                                                                      const BeforeBlocking&) const;
 using FeatureLookupFunction = std::optional<FeatureClassAST> (AstProjectIndex::*)(std::string_view, std::string_view,
                                                                                 const BeforeBlocking&) const;
 
 template <const Signature& kSignature, auto Lookup>
-PyObject* lookup(const AstProjectIndex& index, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* lookup(ModuleState& state, const AstProjectIndex& index, PyObject* const* args, Py_ssize_t nargs,
+                 PyObject* kwnames) {
   std::array<PyObject*, 2> bound;
   if (!bind_fastcall(kSignature, args, nargs, kwnames, bound)) return nullptr;
   std::string_view first;
@@ -66,7 +68,7 @@ PyObject* lookup(const AstProjectIndex& index, PyObject* const* args, Py_ssize_t
     const BeforeBlocking before_blocking = release;
     return (index.*Lookup)(first, name, before_blocking);
   });
-  return to_object(std::move(answer));
+  return to_object(state, std::move(answer));
 }
 
 constexpr const char* kClass = "AstProjectIndex";
@@ -92,10 +94,11 @@ PyObject* nonblocking_start_index(const AstProjectIndex& index) {
 constexpr const char* kIndexParameters[] = {"files", "project_root", "filesystem"};
 constexpr Signature kNewIndex{"__new__", kClass, kIndexParameters, 2};
 
-PyObject* new_index(PyObject* args, PyObject* kwargs);
+PyObject* new_index(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs);
 
 struct IndexClass {
   using Value = AstProjectIndex;
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::project_index_class;
   static constexpr const char* kName = "builtins.AstProjectIndex";
   static constexpr const char* kDoc = "AstProjectIndex(files, project_root, filesystem=None)\n--\n\n";
   static constexpr newfunc kNew = constructor<&new_index>;
@@ -130,20 +133,20 @@ struct IndexClass {
   }
 };
 
-PyObject* new_index(PyObject* args, PyObject* kwargs) {
+PyObject* new_index(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs) {
   ProjectArguments arguments;
-  if (!convert_project_arguments(kNewIndex, args, kwargs, arguments)) return nullptr;
+  if (!convert_project_arguments(state, kNewIndex, args, kwargs, arguments)) return nullptr;
   std::string project_root(arguments.project_root);
   AstProjectIndex index = run_unlocked([&] {
     if (arguments.filesystem == nullptr) return AstProjectIndex(std::move(project_root), std::move(arguments.files));
     return AstProjectIndex::with_filesystem(std::move(project_root), std::move(arguments.files),
                                             std::move(arguments.filesystem));
   });
-  return NativeClass<IndexClass>::wrap(std::move(index));
+  return NativeClass<IndexClass>::wrap(type, std::move(index));
 }
 
 }  // namespace
 
-PyTypeObject* ast_project_index_class() noexcept { return NativeClass<IndexClass>::type(); }
+PyObject* create_ast_project_index_class(PyObject* module) noexcept { return NativeClass<IndexClass>::create(module); }
 
 }  // namespace python_module

@@ -9,7 +9,10 @@
 // Python value from its field (converters.h).
 
 #include <memory>
+#include <optional>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "python_module/analysis_classes.h"
 #include "python_module/class_builder.h"
@@ -27,8 +30,9 @@ using tolva_ast::ResolverAST;
 
 // What a record object holds: the record, and the allocation that keeps it
 // alive (the record itself, or the record it is nested in).
-template <class Record>
+template <class RecordType>
 struct RecordHandle {
+  using Record = RecordType;
   RecordOwner owner;      // never null
   const Record* record;  // inside `owner`'s allocation
 };
@@ -40,17 +44,51 @@ RecordHandle<Record> owning_handle(Record record) {
   return {std::move(shared), pointer};
 }
 
-// The getter of one field: one line per attribute in the tables below.
+// Whether a field of type T holds records that become objects of their own
+// (FunctionArgAST, FeatureFieldAST), at any depth.
+template <class T>
+struct NestsRecords : std::false_type {};
+template <>
+struct NestsRecords<FunctionArgAST> : std::true_type {};
+template <>
+struct NestsRecords<FeatureFieldAST> : std::true_type {};
+template <class T>
+struct NestsRecords<std::optional<T>> : NestsRecords<T> {};
+template <class T>
+struct NestsRecords<std::vector<T>> : NestsRecords<T> {};
+template <class V>
+struct NestsRecords<tolva_ast::TextMap<V>> : NestsRecords<V> {};
+
+// The getter of one field: one line per attribute in the tables below. Only
+// a field with nested records looks up the module state, whose classes the
+// nested objects get.
 template <class Traits, auto Member>
 PyObject* field(PyObject* self, void* /*closure*/) noexcept {
   return guarded([&]() -> PyObject* {
     const auto* handle = NativeClass<Traits>::unwrap(self);
     if (handle == nullptr) return nullptr;
-    return to_python(handle->record->*Member, handle->owner);
+    const auto& value = handle->record->*Member;
+    const ModuleState* state = nullptr;
+    if constexpr (NestsRecords<std::remove_cvref_t<decltype(value)>>::value) {
+      state = own_class_state(Py_TYPE(self));
+      if (state == nullptr) return nullptr;
+    }
+    return to_python(value, FieldContext{handle->owner, state});
   });
 }
 
+// A nested record object of the context's state.
+template <class Traits>
+PyObject* nested_object(const typename Traits::Value::Record& record, const FieldContext& context) {
+  if (context.state == nullptr) {
+    PyErr_SetString(PyExc_SystemError, "a nested record converted without the module state");
+    return nullptr;
+  }
+  return NativeClass<Traits>::wrap(*context.state, {context.owner, &record});
+}
+
 struct FeatureFieldClass {
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::feature_field_class;
   using Value = RecordHandle<FeatureFieldAST>;
   static constexpr const char* kName = "builtins.FeatureFieldAST";
   static constexpr const char* kDoc = "";
@@ -77,6 +115,7 @@ struct FeatureFieldClass {
 };
 
 struct FeatureClassClass {
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::feature_class_class;
   using Value = RecordHandle<FeatureClassAST>;
   static constexpr const char* kName = "builtins.FeatureClassAST";
   static constexpr const char* kDoc = "";
@@ -104,6 +143,7 @@ struct FeatureClassClass {
 };
 
 struct FunctionArgClass {
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::function_arg_class;
   using Value = RecordHandle<FunctionArgAST>;
   static constexpr const char* kName = "builtins.FunctionArgAST";
   static constexpr const char* kDoc = "";
@@ -123,6 +163,7 @@ struct FunctionArgClass {
 };
 
 struct ResolverClass {
+  static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::resolver_class;
   using Value = RecordHandle<ResolverAST>;
   static constexpr const char* kName = "builtins.ResolverAST";
   static constexpr const char* kDoc = "";
@@ -155,25 +196,25 @@ struct ResolverClass {
 
 }  // namespace
 
-PyObject* to_python(const FunctionArgAST& record, const RecordOwner& owner) {
-  return NativeClass<FunctionArgClass>::wrap({owner, &record});
+PyObject* to_python(const FunctionArgAST& record, const FieldContext& context) {
+  return nested_object<FunctionArgClass>(record, context);
 }
 
-PyObject* to_python(const FeatureFieldAST& record, const RecordOwner& owner) {
-  return NativeClass<FeatureFieldClass>::wrap({owner, &record});
+PyObject* to_python(const FeatureFieldAST& record, const FieldContext& context) {
+  return nested_object<FeatureFieldClass>(record, context);
 }
 
-PyTypeObject* feature_field_class() noexcept { return NativeClass<FeatureFieldClass>::type(); }
-PyTypeObject* feature_class_class() noexcept { return NativeClass<FeatureClassClass>::type(); }
-PyTypeObject* function_arg_class() noexcept { return NativeClass<FunctionArgClass>::type(); }
-PyTypeObject* resolver_class() noexcept { return NativeClass<ResolverClass>::type(); }
+PyObject* create_feature_field_class(PyObject* module) noexcept { return NativeClass<FeatureFieldClass>::create(module); }
+PyObject* create_feature_class_class(PyObject* module) noexcept { return NativeClass<FeatureClassClass>::create(module); }
+PyObject* create_function_arg_class(PyObject* module) noexcept { return NativeClass<FunctionArgClass>::create(module); }
+PyObject* create_resolver_class(PyObject* module) noexcept { return NativeClass<ResolverClass>::create(module); }
 
-PyObject* new_resolver_object(ResolverAST record) {
-  return NativeClass<ResolverClass>::wrap(owning_handle(std::move(record)));
+PyObject* new_resolver_object(const ModuleState& state, ResolverAST record) {
+  return NativeClass<ResolverClass>::wrap(state, owning_handle(std::move(record)));
 }
 
-PyObject* new_feature_class_object(FeatureClassAST record) {
-  return NativeClass<FeatureClassClass>::wrap(owning_handle(std::move(record)));
+PyObject* new_feature_class_object(const ModuleState& state, FeatureClassAST record) {
+  return NativeClass<FeatureClassClass>::wrap(state, owning_handle(std::move(record)));
 }
 
 }  // namespace python_module

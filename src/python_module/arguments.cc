@@ -1,5 +1,7 @@
 #include "python_module/arguments.h"
 
+#include <algorithm>
+
 #include "python_module/compat.h"
 #include "python_module/py_ref.h"
 
@@ -149,27 +151,27 @@ bool convert_optional_text(PyObject* object, std::optional<std::string_view>& ou
 
 namespace {
 
-// collections.abc.Sequence: a BORROWED reference kept for the life of the
-// process, or NULL with an exception set.
-PyObject* abc_sequence() noexcept {
-  static PyObject* sequence = nullptr;
-  if (sequence == nullptr) {
+// collections.abc.Sequence of the state's interpreter, imported on first
+// use: a BORROWED reference kept by the state, or NULL with an exception set
+// (a later call tries again).
+PyObject* abc_sequence(ModuleState& state) noexcept {
+  if (state.abc_sequence == nullptr) {
     Owned abc = Owned::steal(PyImport_ImportModule("collections.abc"));
     if (!abc) return nullptr;
-    sequence = PyObject_GetAttrString(abc.get(), "Sequence");
+    state.abc_sequence = PyObject_GetAttrString(abc.get(), "Sequence");
   }
-  return sequence;
+  return state.abc_sequence;
 }
 
 }  // namespace
 
-bool convert_text_list(PyObject* object, std::vector<std::string>& out) {
+bool convert_text_list(ModuleState& state, PyObject* object, std::vector<std::string>& out) {
   if (PyUnicode_Check(object)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
     return false;
   }
   if (!PySequence_Check(object)) {
-    PyObject* sequence = abc_sequence();
+    PyObject* sequence = abc_sequence(state);
     if (sequence == nullptr) return false;
     const int is_sequence = PyObject_IsInstance(object, sequence);
     if (is_sequence < 0) return false;
@@ -179,7 +181,8 @@ bool convert_text_list(PyObject* object, std::vector<std::string>& out) {
       return false;
     }
   }
-  // The length is only a capacity hint: a sequence may not know it.
+  // The length is only a capacity hint: a sequence may not know it, or say
+  // more (or fewer) items than it holds; iteration decides.
   const Py_ssize_t hint = PySequence_Size(object);
   if (hint < 0) {
     // An ordinary error of __len__ only loses the hint; MemoryError and the
@@ -188,7 +191,7 @@ bool convert_text_list(PyObject* object, std::vector<std::string>& out) {
     PyErr_Clear();
   }
   out.clear();
-  if (hint > 0) out.reserve(static_cast<std::size_t>(hint));
+  if (hint > 0) out.reserve(std::min(static_cast<std::size_t>(hint), kMaxReservedListEntries));
 
   Owned iterator = Owned::steal(PyObject_GetIter(object));
   if (!iterator) return false;

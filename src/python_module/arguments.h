@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "python_module/module_state.h"
+
 namespace python_module {
 
 struct Signature {
@@ -72,9 +74,24 @@ bool convert_text(PyObject* object, std::string_view& out) noexcept;
 bool convert_optional_text(PyObject* object, std::optional<std::string_view>& out) noexcept;
 
 // A sequence of texts (anything the interpreter reports as a sequence, or an
-// instance of collections.abc.Sequence), but not a `str`; the items are
-// copied. May throw std::bad_alloc.
-bool convert_text_list(PyObject* object, std::vector<std::string>& out);
+// instance of collections.abc.Sequence, the one of `state`'s interpreter),
+// but not a `str`; the items are copied. The sequence is read by iteration:
+// its length only sizes a bounded first reservation. May throw
+// std::bad_alloc.
+bool convert_text_list(ModuleState& state, PyObject* object, std::vector<std::string>& out);
+
+// convert_text_list as a conversion for convert_argument.
+struct TextListConversion {
+  ModuleState& state;
+  bool operator()(PyObject* object, std::vector<std::string>& out) const {
+    return convert_text_list(state, object, out);
+  }
+};
+
+// The most entries convert_text_list reserves before it has read them: a
+// length hint may be far larger than the sequence (or than memory), and
+// growth takes over beyond it.
+inline constexpr std::size_t kMaxReservedListEntries = 1024;
 
 // A number of seconds: an exact `float`, or anything the interpreter's float
 // conversion accepts (`int`, `bool`, `__float__`, `__index__`).

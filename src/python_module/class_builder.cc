@@ -4,7 +4,7 @@
 
 namespace python_module {
 
-PyObject* create_class(const ClassSpec& spec) noexcept {
+PyObject* create_class(const ClassSpec& spec, PyObject* module) noexcept {
   // Slots, in the order the interpreter reads them; only what the common
   // shape needs: no special methods, so objects keep identity semantics.
   PyType_Slot slots[6];
@@ -21,7 +21,7 @@ PyObject* create_class(const ClassSpec& spec) noexcept {
   if (spec.new_object == nullptr) flags |= Py_TPFLAGS_DISALLOW_INSTANTIATION;
 
   PyType_Spec type_spec{spec.name, spec.basic_size, 0, flags, slots};
-  return PyType_FromSpec(&type_spec);
+  return PyType_FromModuleAndSpec(module, &type_spec, nullptr);
 }
 
 PyObject* raise_wrong_type(const char* expected, PyObject* object, bool or_none) noexcept {

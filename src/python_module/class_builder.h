@@ -19,12 +19,16 @@
 //     static PyGetSetDef* getters();   // NULL-terminated array, or NULL
 //     static PyMethodDef* methods();   // NULL-terminated array, or NULL
 //     static constexpr newfunc kNew = nullptr;  // or a constructor entry point
+//     // Where the module state keeps the class (the module's own classes).
+//     static constexpr PyTypeObject* ModuleState::*kClass = &ModuleState::resolver_class;
 //   };
 //
 // The "builtins." prefix of kName makes the interpreter report `__module__` as
 // "builtins" without the deprecation warning that a dotless name draws.
-// `NativeClass<Traits>` then creates the type once per process and wraps,
-// unwraps and frees values.
+// `NativeClass<Traits>` then creates the type for one module object (the exec
+// slot keeps it in the module state, one per interpreter) and wraps, unwraps
+// and frees values. Methods, getters and constructors reach the module state
+// through their class's defining module.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
@@ -36,6 +40,7 @@
 #include <utility>
 
 #include "python_module/errors.h"
+#include "python_module/module_state.h"
 #include "python_module/py_ref.h"
 
 namespace python_module {
@@ -58,9 +63,9 @@ struct ClassSpec {
   PyMethodDef* methods;    // NULL-terminated, or NULL
 };
 
-// Creates a class of the common shape from `spec`. NEW reference, or NULL
-// with an exception set.
-PyObject* create_class(const ClassSpec& spec) noexcept;
+// Creates a class of the common shape from `spec`, with `module` as its
+// defining module (NULL: none). NEW reference, or NULL with an exception set.
+PyObject* create_class(const ClassSpec& spec, PyObject* module) noexcept;
 
 // Sets TypeError "must be {expected}, not {type of object}" (with
 // "{expected} or None" when `or_none`) and returns NULL.
@@ -72,6 +77,10 @@ constexpr std::string_view class_display_name(std::string_view qualified) {
   return dot == std::string_view::npos ? qualified : qualified.substr(dot + 1);
 }
 
+// Traits of one of the module's own classes, which the module state keeps.
+template <class Traits>
+concept StateClass = requires { Traits::kClass; };
+
 template <class Traits>
 class NativeClass {
  public:
@@ -81,27 +90,24 @@ class NativeClass {
   // A suffix of the NUL-terminated kName, so data() is NUL-terminated too.
   static constexpr std::string_view kDisplayName = class_display_name(Traits::kName);
 
-  // The class object: a BORROWED reference to a type created on first use and
-  // kept for the life of the process, so that every import of the module
-  // (into any module object) adds the same class. NULL with an exception set
-  // when it cannot be created.
-  static PyTypeObject* type() noexcept {
-    // Filled under the interpreter lock, never released.
-    static PyTypeObject* cached = nullptr;
-    if (cached == nullptr) {
-      const ClassSpec spec{Traits::kName,        Traits::kDoc,       static_cast<int>(sizeof(Object)),
-                           &NativeClass::dealloc, Traits::kNew,      Traits::getters(),
-                           Traits::methods()};
-      cached = reinterpret_cast<PyTypeObject*>(create_class(spec));
-    }
-    return cached;
+  // A new class object whose defining module is `module` (the module object
+  // being executed; NULL for none). NEW reference, or NULL with an exception
+  // set.
+  static PyObject* create(PyObject* module) noexcept {
+    const ClassSpec spec{Traits::kName,        Traits::kDoc,       static_cast<int>(sizeof(Object)),
+                         &NativeClass::dealloc, Traits::kNew,      Traits::getters(),
+                         Traits::methods()};
+    return create_class(spec, module);
   }
 
-  // A new object of the class that holds `value`. NEW reference, or NULL with
-  // an exception set.
-  static PyObject* wrap(Value value) {
-    PyTypeObject* cls = type();
-    if (cls == nullptr) return nullptr;
+  // Whether `object` is an instance of a class made by `create`, in whichever
+  // interpreter: every such class has this deallocator, which no other type
+  // has, and none can be subclassed.
+  static bool is_instance(PyObject* object) noexcept { return Py_TYPE(object)->tp_dealloc == &NativeClass::dealloc; }
+
+  // A new object of `cls` (a class made by `create`) that holds `value`. NEW
+  // reference, or NULL with an exception set.
+  static PyObject* wrap(PyTypeObject* cls, Value value) {
     PyObject* object = cls->tp_alloc(cls, 0);  // also takes a reference to cls
     if (object == nullptr) return nullptr;
     try {
@@ -115,12 +121,19 @@ class NativeClass {
     return object;
   }
 
+  // The same for the class that `state` keeps.
+  static PyObject* wrap(const ModuleState& state, Value value)
+    requires StateClass<Traits>
+  {
+    PyTypeObject* cls = state_class(Traits::kClass, state);
+    if (cls == nullptr) return nullptr;
+    return wrap(cls, std::move(value));
+  }
+
   // The value held by `object`, or NULL with a TypeError when `object` is not
   // an instance of the class. The pointer is valid while the object lives.
   static const Value* unwrap(PyObject* object) noexcept {
-    PyTypeObject* cls = type();
-    if (cls == nullptr) return nullptr;
-    if (!PyObject_TypeCheck(object, cls)) {
+    if (!is_instance(object)) {
       raise_wrong_type(kDisplayName.data(), object);
       return nullptr;
     }
@@ -138,44 +151,66 @@ class NativeClass {
 
 // Entry point helpers. Each wraps a typed implementation in the boundary
 // guard and the receiver check, so that the implementation sees its native
-// value and never lets a C++ exception through.
+// value and never lets a C++ exception through. An implementation that also
+// takes the module state first (`Get(ModuleState&, const Value&)`) is given
+// the state of the receiver's class; the others skip that lookup.
 
-// A property getter: `Get(const Value&)` returns a NEW reference or NULL.
+// Runs `Call` on the value of `self` (an instance of the class), with the
+// module state first when `Call` takes it.
+template <auto Call, class Value, class... Args>
+PyObject* call_on_value(PyObject* self, const Value& value, Args... args) {
+  if constexpr (std::is_invocable_v<decltype(Call), ModuleState&, const Value&, Args...>) {
+    ModuleState* state = own_class_state(Py_TYPE(self));
+    if (state == nullptr) return nullptr;
+    return Call(*state, value, args...);
+  } else {
+    return Call(value, args...);
+  }
+}
+
+// A property getter: `Get([ModuleState&,] const Value&)` returns a NEW
+// reference or NULL.
 template <class Traits, auto Get>
 PyObject* getter(PyObject* self, void* /*closure*/) noexcept {
   return guarded([&]() -> PyObject* {
     const auto* value = NativeClass<Traits>::unwrap(self);
     if (value == nullptr) return nullptr;
-    return Get(*value);
+    return call_on_value<Get>(self, *value);
   });
 }
 
-// A METH_FASTCALL | METH_KEYWORDS method:
-// `Call(const Value&, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)`.
+// A METH_FASTCALL | METH_KEYWORDS method: `Call([ModuleState&,] const Value&,
+// PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)`.
 template <class Traits, auto Call>
 PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
     const auto* value = NativeClass<Traits>::unwrap(self);
     if (value == nullptr) return nullptr;
-    return Call(*value, args, nargs, kwnames);
+    return call_on_value<Call>(self, *value, args, nargs, kwnames);
   });
 }
 
-// A METH_NOARGS method: `Call(const Value&)`.
+// A METH_NOARGS method: `Call([ModuleState&,] const Value&)`.
 template <class Traits, auto Call>
 PyObject* noargs_method(PyObject* self, PyObject* /*unused*/) noexcept {
   return guarded([&]() -> PyObject* {
     const auto* value = NativeClass<Traits>::unwrap(self);
     if (value == nullptr) return nullptr;
-    return Call(*value);
+    return call_on_value<Call>(self, *value);
   });
 }
 
-// A tp_new slot: `Construct(PyObject* args, PyObject* kwargs)` binds and
-// converts the arguments and returns the new object (through wrap) or NULL.
+// A tp_new slot: `Construct(PyTypeObject* type, ModuleState& state, PyObject*
+// args, PyObject* kwargs)` binds and converts the arguments and returns the
+// new object of `type` (through wrap) or NULL; `state` is the state of the
+// type's defining module.
 template <auto Construct>
-PyObject* constructor(PyTypeObject* /*type*/, PyObject* args, PyObject* kwargs) noexcept {
-  return guarded([&]() -> PyObject* { return Construct(args, kwargs); });
+PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+  return guarded([&]() -> PyObject* {
+    ModuleState* state = own_class_state(type);
+    if (state == nullptr) return nullptr;
+    return Construct(type, *state, args, kwargs);
+  });
 }
 
 // The C type PyMethodDef stores, for an entry point of another signature.
@@ -193,9 +228,7 @@ bool convert_optional_instance(PyObject* object, const typename Traits::Value*& 
     out = nullptr;
     return true;
   }
-  PyTypeObject* cls = NativeClass<Traits>::type();
-  if (cls == nullptr) return false;
-  if (!PyObject_TypeCheck(object, cls)) {
+  if (!NativeClass<Traits>::is_instance(object)) {
     raise_wrong_type(NativeClass<Traits>::kDisplayName.data(), object, /*or_none=*/true);
     return false;
   }

@@ -70,7 +70,7 @@ struct RecordClass {
   }
 };
 
-PyObject* make_made(PyObject* args, PyObject* kwargs);
+PyObject* make_made(PyTypeObject* type, ModuleState& state, PyObject* args, PyObject* kwargs);
 
 // A constructible class.
 struct MadeClass {
@@ -91,25 +91,33 @@ struct MadeClass {
 constexpr const char* kText[] = {"text"};
 constexpr Signature kMadeNew{"__new__", "TestMade", kText, 1};
 
-PyObject* make_made(PyObject* args, PyObject* kwargs) {
+PyObject* make_made(PyTypeObject* type, ModuleState& /*state*/, PyObject* args, PyObject* kwargs) {
   std::array<PyObject*, 1> bound;
   if (!bind_tuple_and_dict(kMadeNew, args, kwargs, bound)) return nullptr;
   std::string_view text;
   if (!convert_argument(kMadeNew, bound, 0, convert_text, text)) return nullptr;
-  return NativeClass<MadeClass>::wrap(Counted(std::string(text)));
+  return NativeClass<MadeClass>::wrap(type, Counted(std::string(text)));
+}
+
+// The test classes, made once for the test run with the test module as their
+// defining module. BORROWED.
+template <class Traits>
+PyTypeObject* test_class() {
+  static PyObject* cls = NativeClass<Traits>::create(testing::test_module());
+  return reinterpret_cast<PyTypeObject*>(cls);
 }
 
 class ClassBuilderTest : public InterpreterTest {
  protected:
   void SetUp() override {
     InterpreterTest::SetUp();
-    auto* record = reinterpret_cast<PyObject*>(NativeClass<RecordClass>::type());
-    auto* made = reinterpret_cast<PyObject*>(NativeClass<MadeClass>::type());
+    auto* record = reinterpret_cast<PyObject*>(test_class<RecordClass>());
+    auto* made = reinterpret_cast<PyObject*>(test_class<MadeClass>());
     ASSERT_NE(record, nullptr) << take_error();
     ASSERT_NE(made, nullptr) << take_error();
     PyDict_SetItemString(testing::test_globals(), "TestRecord", record);
     PyDict_SetItemString(testing::test_globals(), "TestMade", made);
-    Owned object = Owned::steal(NativeClass<RecordClass>::wrap(Counted("hello")));
+    Owned object = Owned::steal(NativeClass<RecordClass>::wrap(test_class<RecordClass>(), Counted("hello")));
     ASSERT_TRUE(object);
     PyDict_SetItemString(testing::test_globals(), "record", object.get());
   }
@@ -125,8 +133,26 @@ class ClassBuilderTest : public InterpreterTest {
   }
 };
 
-TEST_F(ClassBuilderTest, TypeIsCreatedOncePerProcess) {
-  EXPECT_EQ(NativeClass<RecordClass>::type(), NativeClass<RecordClass>::type());
+TEST_F(ClassBuilderTest, ClassReachesTheStateOfItsDefiningModule) {
+  EXPECT_EQ(class_state(test_class<RecordClass>()), &testing::test_state());
+  EXPECT_EQ(take_error(), "");
+  // A class of no module, or of another module, has no state of ours.
+  Owned orphan = Owned::steal(NativeClass<RecordClass>::create(nullptr));
+  ASSERT_TRUE(orphan);
+  EXPECT_EQ(class_state(reinterpret_cast<PyTypeObject*>(orphan.get())), nullptr);
+  EXPECT_EQ(take_error(), "SystemError: 'builtins.TestRecord' is not a class of tolva_rs");
+  EXPECT_EQ(class_state(&PyLong_Type), nullptr);
+  EXPECT_EQ(take_error(), "SystemError: 'int' is not a class of tolva_rs");
+  Owned foreign = eval("__import__('collections').OrderedDict");
+  EXPECT_EQ(class_state(reinterpret_cast<PyTypeObject*>(foreign.get())), nullptr);
+  take_error();
+  // Every class the traits make is theirs, whichever module defines it.
+  Owned orphan_object = Owned::steal(NativeClass<RecordClass>::wrap(reinterpret_cast<PyTypeObject*>(orphan.get()),
+                                                                    Counted("orphan")));
+  ASSERT_TRUE(orphan_object);
+  EXPECT_TRUE(NativeClass<RecordClass>::is_instance(orphan_object.get()));
+  EXPECT_FALSE(NativeClass<MadeClass>::is_instance(orphan_object.get()));
+
   EXPECT_EQ(value_of("(TestRecord.__module__, TestRecord.__name__, TestRecord.__qualname__)"),
             "('builtins', 'TestRecord', 'TestRecord')");
   EXPECT_EQ(value_of("TestRecord.__mro__"), "(<class 'builtins.TestRecord'>, <class 'object'>)");
@@ -216,7 +242,7 @@ TEST_F(ClassBuilderTest, OptionalInstanceConversion) {
 TEST_F(ClassBuilderTest, ObjectsFreeTheirValue) {
   const int before = Counted::live;
   {
-    Owned a = Owned::steal(NativeClass<RecordClass>::wrap(Counted("a")));
+    Owned a = Owned::steal(NativeClass<RecordClass>::wrap(test_class<RecordClass>(), Counted("a")));
     Owned b = eval("[TestMade(str(i)) for i in range(100)]");
     ASSERT_TRUE(a && b);
     EXPECT_EQ(Counted::live, before + 101);

@@ -18,4 +18,21 @@ inline PyObject* type_get_name(PyTypeObject* type) noexcept {
 #endif
 }
 
+// The object a weak reference points to: a NEW reference, or NULL (with no
+// exception set) when the object is gone.
+inline PyObject* weakref_target(PyObject* reference) noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+  PyObject* target = nullptr;
+  if (PyWeakref_GetRef(reference, &target) < 0) PyErr_Clear();
+  return target;
+#else
+  PyObject* target = PyWeakref_GetObject(reference);  // BORROWED; Py_None when gone
+  if (target == nullptr) {
+    PyErr_Clear();
+    return nullptr;
+  }
+  return target == Py_None ? nullptr : Py_NewRef(target);
+#endif
+}
+
 }  // namespace python_module::compat

@@ -2,13 +2,28 @@
 // duration_isoformat and timezone_from_name: ISO 8601 texts to `datetime`
 // values and back, and time zones by name.
 //
-// This is the only file that includes <datetime.h>: the header defines the
-// pointer to the interpreter's datetime C API as a static of each translation
-// unit that includes it, so one file keeps one cached copy.
+// This is the only file that includes <datetime.h>. The header's own pointer
+// to the datetime C API (a static of each translation unit, for the whole
+// process) is never used, nor the macros that read it: the API belongs to one
+// interpreter, so each module state imports and keeps its own, and every call
+// here goes through that one.
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 #include <datetime.h>
+
+// The process-wide pointer, and the macros that read it, refused from here on.
+#undef PyDateTime_IMPORT
+#undef PyDate_FromDate
+#undef PyDelta_FromDSU
+#undef PyTimeZone_FromOffset
+#undef PyDateTime_TimeZone_UTC
+#undef PyDelta_Check
+#undef PyTZInfo_Check
+#undef PyDate_Check
+#undef PyDateTime_Check
+#undef PyTime_Check
+#pragma GCC poison PyDateTimeAPI
 
 #include <array>
 #include <string>
@@ -18,6 +33,7 @@
 #include "python_module/errors.h"
 #include "python_module/functions.h"
 #include "python_module/interpreter_lock.h"
+#include "python_module/module_state.h"
 #include "python_module/py_ref.h"
 #include "python_module/result_conversion.h"
 #include "tolva_utils/isodate.h"
@@ -40,12 +56,37 @@ constexpr Signature kDurationIsoformat{"duration_isoformat", nullptr, kDurationP
 constexpr const char* kNameParameter[] = {"name"};
 constexpr Signature kTimezoneFromName{"timezone_from_name", nullptr, kNameParameter, 1};
 
-// Loads the datetime C API capsule on first use (importing `datetime`); the
-// pointer is kept for the life of the process. Returns false with an
-// exception set when it cannot be loaded; a later call tries again.
-bool datetime_api() noexcept {
-  if (PyDateTimeAPI == nullptr) PyDateTime_IMPORT;
-  return PyDateTimeAPI != nullptr;
+using DateTimeApi = PyDateTime_CAPI;
+
+// The datetime C API of the state's interpreter, loaded from its capsule on
+// first use (importing `datetime`) and kept by the state with the capsule
+// that owns it. NULL with an exception set when it cannot be loaded; a later
+// call tries again.
+const DateTimeApi* datetime_api(ModuleState& state) noexcept {
+  if (state.datetime_api == nullptr) [[unlikely]] {
+    Owned module = Owned::steal(PyImport_ImportModule("datetime"));
+    if (!module) return nullptr;
+    Owned capsule = Owned::steal(PyObject_GetAttrString(module.get(), "datetime_CAPI"));
+    if (!capsule) return nullptr;
+    void* api = PyCapsule_GetPointer(capsule.get(), PyDateTime_CAPSULE_NAME);
+    if (api == nullptr) return nullptr;
+    Py_XSETREF(state.datetime_capsule, capsule.release());
+    state.datetime_api = api;
+  }
+  return static_cast<const DateTimeApi*>(state.datetime_api);
+}
+
+// The state of a module function's module, and its datetime C API.
+struct DateTimeContext {
+  ModuleState* state = nullptr;
+  const DateTimeApi* api = nullptr;
+};
+
+bool datetime_context(PyObject* module, DateTimeContext& out) noexcept {
+  out.state = function_state(module);
+  if (out.state == nullptr) return false;
+  out.api = datetime_api(*out.state);
+  return out.api != nullptr;
 }
 
 // Binds and converts the one text argument of a parser.
@@ -70,31 +111,39 @@ PyObject* raise_not_tzinfo(const char* producer, PyObject* object) noexcept {
   return nullptr;
 }
 
+// SystemError for a call after the module state was cleared. Returns NULL.
+PyObject* raise_state_cleared() noexcept {
+  PyErr_SetString(PyExc_SystemError, "the state of this tolva_rs module was cleared");
+  return nullptr;
+}
+
+bool is_tzinfo(const DateTimeApi& api, PyObject* object) noexcept { return PyObject_TypeCheck(object, api.TZInfoType); }
+
 // timedelta(0, seconds, 0), normalised. NEW reference or NULL.
-PyObject* offset_delta(std::int32_t seconds) noexcept { return PyDelta_FromDSU(0, seconds, 0); }
+PyObject* offset_delta(const DateTimeApi& api, std::int32_t seconds) noexcept {
+  return api.Delta_FromDelta(0, seconds, 0, /*normalize=*/1, api.DeltaType);
+}
 
 // The zone of parse_iso_time: datetime.timezone(delta, text) called through
 // the `datetime` module, so the zone is named after the offset as written,
 // zero offsets included; "Z" is the UTC singleton. NEW reference or NULL.
-PyObject* time_zone_named_as_written(const isodate::IsoTzInfo& zone) noexcept {
-  if (zone.kind == isodate::IsoTzInfo::Kind::Utc) return Py_NewRef(PyDateTime_TimeZone_UTC);
-  Owned delta = Owned::steal(offset_delta(zone.seconds));
+PyObject* time_zone_named_as_written(const DateTimeContext& context, const isodate::IsoTzInfo& zone) noexcept {
+  const DateTimeApi& api = *context.api;
+  if (zone.kind == isodate::IsoTzInfo::Kind::Utc) return Py_NewRef(api.TimeZone_UTC);
+  Owned delta = Owned::steal(offset_delta(api, zone.seconds));
   if (!delta) return nullptr;
   Owned name = Owned::steal(new_text(zone.text));
   if (!name) return nullptr;
-  static PyObject* datetime_name = nullptr;
-  static PyObject* timezone_name = nullptr;
-  if (interned(datetime_name, "datetime") == nullptr || interned(timezone_name, "timezone") == nullptr) {
-    return nullptr;
-  }
-  Owned module = Owned::steal(PyImport_Import(datetime_name));
+  const ModuleState& state = *context.state;
+  if (state.datetime_name == nullptr || state.timezone_name == nullptr) return raise_state_cleared();
+  Owned module = Owned::steal(PyImport_Import(state.datetime_name));
   if (!module) return nullptr;
-  Owned timezone = Owned::steal(PyObject_GetAttr(module.get(), timezone_name));
+  Owned timezone = Owned::steal(PyObject_GetAttr(module.get(), state.timezone_name));
   if (!timezone) return nullptr;
   PyObject* call_args[] = {delta.get(), name.get()};
   Owned zone_object = Owned::steal(PyObject_Vectorcall(timezone.get(), call_args, 2, nullptr));
   if (!zone_object) return nullptr;
-  if (!PyTZInfo_Check(zone_object.get())) return raise_not_tzinfo("datetime.timezone()", zone_object.get());
+  if (!is_tzinfo(api, zone_object.get())) return raise_not_tzinfo("datetime.timezone()", zone_object.get());
   return zone_object.release();
 }
 
@@ -104,40 +153,42 @@ PyObject* time_zone_named_as_written(const isodate::IsoTzInfo& zone) noexcept {
 //
 // Offset zones are immutable and compare by their offset alone, so one zone
 // per offset serves every call: zones of whole minutes within a day (every
-// offset the parser reads) are made on first use and kept for the life of
-// the process, which spares the two objects a zone costs per call. The
-// interpreter lock guards the table.
-PyObject* fixed_offset_zone(const isodate::IsoTzInfo& zone) noexcept {
-  if (zone.kind == isodate::IsoTzInfo::Kind::Utc || zone.seconds == 0) return Py_NewRef(PyDateTime_TimeZone_UTC);
-  constexpr int kMaxMinutes = 24 * 60 - 1;
-  static std::array<PyObject*, 2 * kMaxMinutes + 1> zones{};  // never released
-  const bool cacheable = zone.seconds % 60 == 0 && zone.seconds / 60 >= -kMaxMinutes && zone.seconds / 60 <= kMaxMinutes;
-  PyObject** slot = cacheable ? &zones[static_cast<std::size_t>(zone.seconds / 60 + kMaxMinutes)] : nullptr;
+// offset the parser reads) are made on first use and kept in the module
+// state, which spares the two objects a zone costs per call. The interpreter
+// lock guards the table.
+PyObject* fixed_offset_zone(const DateTimeContext& context, const isodate::IsoTzInfo& zone) noexcept {
+  const DateTimeApi& api = *context.api;
+  if (zone.kind == isodate::IsoTzInfo::Kind::Utc || zone.seconds == 0) return Py_NewRef(api.TimeZone_UTC);
+  constexpr int kMax = kMaxZoneMinutes;
+  const bool cacheable = zone.seconds % 60 == 0 && zone.seconds / 60 >= -kMax && zone.seconds / 60 <= kMax;
+  PyObject** slot =
+      cacheable ? &context.state->offset_zones[static_cast<std::size_t>(zone.seconds / 60 + kMax)] : nullptr;
   if (slot != nullptr && *slot != nullptr) return Py_NewRef(*slot);
-  Owned delta = Owned::steal(offset_delta(zone.seconds));
+  Owned delta = Owned::steal(offset_delta(api, zone.seconds));
   if (!delta) return nullptr;
-  PyObject* made = PyTimeZone_FromOffset(delta.get());
+  PyObject* made = api.TimeZone_FromTimeZone(delta.get(), nullptr);
   if (made != nullptr && slot != nullptr) *slot = Py_NewRef(made);
   return made;
 }
 
 }  // namespace
 
-PyObject* parse_iso_date(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_iso_date(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseIsoDate, args, nargs, kwnames, text)) return nullptr;
 
     const auto parsed = run_native(text.size(), [&] { return isodate::parse_date(text); });
     if (!parsed) return raise_value_error(parsed.error());
-    if (!datetime_api()) return nullptr;
+    DateTimeContext context;
+    if (!datetime_context(module, context)) return nullptr;
     // The constructor checks the calendar (month 13, April 31) with its own ValueError.
     const isodate::IsoDate& date = parsed.value();
-    return PyDate_FromDate(date.year, date.month, date.day);
+    return context.api->Date_FromDate(date.year, date.month, date.day, context.api->DateType);
   });
 }
 
-PyObject* parse_iso_time(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_iso_time(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseIsoTime, args, nargs, kwnames, text)) return nullptr;
@@ -149,19 +200,20 @@ PyObject* parse_iso_time(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
       if (!parsed) return raise_value_error(parsed.error());
       time = std::move(parsed).value();
     }
-    if (!datetime_api()) return nullptr;
+    DateTimeContext context;
+    if (!datetime_context(module, context)) return nullptr;
     Owned zone;
     if (time.tzinfo) {
-      zone = Owned::steal(time_zone_named_as_written(*time.tzinfo));
+      zone = Owned::steal(time_zone_named_as_written(context, *time.tzinfo));
       if (!zone) return nullptr;
     }
     // The constructor checks the ranges (hour 24, a microsecond of 1000000).
-    return PyDateTimeAPI->Time_FromTime(time.hour, time.minute, time.second, static_cast<int>(time.microsecond),
-                                        zone ? zone.get() : Py_None, PyDateTimeAPI->TimeType);
+    return context.api->Time_FromTime(time.hour, time.minute, time.second, static_cast<int>(time.microsecond),
+                                      zone ? zone.get() : Py_None, context.api->TimeType);
   });
 }
 
-PyObject* parse_datetime(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_datetime(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseDatetime, args, nargs, kwnames, text)) return nullptr;
@@ -174,21 +226,22 @@ PyObject* parse_datetime(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
       if (!parsed) return raise_value_error(parsed.error());
       value = std::move(parsed).value();
     }
-    if (!datetime_api()) return nullptr;
+    DateTimeContext context;
+    if (!datetime_context(module, context)) return nullptr;
     const isodate::IsoDate& date = value.date;
     const isodate::IsoTime& time = value.time;
     Owned zone;
     if (time.tzinfo) {
-      zone = Owned::steal(fixed_offset_zone(*time.tzinfo));
+      zone = Owned::steal(fixed_offset_zone(context, *time.tzinfo));
       if (!zone) return nullptr;
     }
-    return PyDateTimeAPI->DateTime_FromDateAndTime(date.year, date.month, date.day, time.hour, time.minute,
-                                                   time.second, static_cast<int>(time.microsecond),
-                                                   zone ? zone.get() : Py_None, PyDateTimeAPI->DateTimeType);
+    return context.api->DateTime_FromDateAndTime(date.year, date.month, date.day, time.hour, time.minute,
+                                                 time.second, static_cast<int>(time.microsecond),
+                                                 zone ? zone.get() : Py_None, context.api->DateTimeType);
   });
 }
 
-PyObject* parse_iso_duration(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+PyObject* parse_iso_duration(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
     std::string_view text;
@@ -204,23 +257,27 @@ PyObject* parse_iso_duration(PyObject* /*module*/, PyObject* const* args, Py_ssi
     }
     const auto parts = isodate::split_timedelta(parsed.value().micros);
     if (!parts) return raise_overflow_error(parts.error());
-    if (!datetime_api()) return nullptr;
+    DateTimeContext context;
+    if (!datetime_context(module, context)) return nullptr;
     // Already normal, so no normalisation; the constructor refuses more days
     // than timedelta.max with its own OverflowError.
-    return PyDateTimeAPI->Delta_FromDelta(parts.value().days, parts.value().seconds, parts.value().microseconds,
-                                          /*normalize=*/0, PyDateTimeAPI->DeltaType);
+    return context.api->Delta_FromDelta(parts.value().days, parts.value().seconds, parts.value().microseconds,
+                                        /*normalize=*/0, context.api->DeltaType);
   });
 }
 
-PyObject* duration_isoformat(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+PyObject* duration_isoformat(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound;
     if (!bind_fastcall(kDurationIsoformat, args, nargs, kwnames, bound)) return nullptr;
     PyObject* delta = nullptr;  // BORROWED
     if (!convert_argument(kDurationIsoformat, bound, 0, convert_any, delta)) return nullptr;
-    if (!datetime_api()) return nullptr;
-    if (!PyDelta_Check(delta)) return raise_type_error("duration_isoformat expects a datetime.timedelta");
+    DateTimeContext context;
+    if (!datetime_context(module, context)) return nullptr;
+    if (!PyObject_TypeCheck(delta, context.api->DeltaType)) {
+      return raise_type_error("duration_isoformat expects a datetime.timedelta");
+    }
 
     const int days = PyDateTime_DELTA_GET_DAYS(delta);
     const int seconds = PyDateTime_DELTA_GET_SECONDS(delta);
@@ -232,7 +289,7 @@ PyObject* duration_isoformat(PyObject* /*module*/, PyObject* const* args, Py_ssi
   });
 }
 
-PyObject* timezone_from_name(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
+PyObject* timezone_from_name(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) noexcept {
   // All with the interpreter lock held: this calls back into Python.
   return guarded([&]() -> PyObject* {
@@ -242,16 +299,15 @@ PyObject* timezone_from_name(PyObject* /*module*/, PyObject* const* args, Py_ssi
     if (!convert_argument(kTimezoneFromName, bound, 0, convert_text, name)) return nullptr;
     if (name.empty()) Py_RETURN_NONE;
 
-    static PyObject* zoneinfo_name = nullptr;
-    static PyObject* zone_info_name = nullptr;
-    if (interned(zoneinfo_name, "zoneinfo") == nullptr || interned(zone_info_name, "ZoneInfo") == nullptr) {
-      return nullptr;
-    }
-    Owned module = Owned::steal(PyImport_Import(zoneinfo_name));
-    if (!module) return nullptr;
-    Owned zone_info = Owned::steal(PyObject_GetAttr(module.get(), zone_info_name));
+    ModuleState* state = function_state(module);
+    if (state == nullptr) return nullptr;
+    if (state->zoneinfo_name == nullptr || state->zone_info_name == nullptr) return raise_state_cleared();
+    Owned zoneinfo = Owned::steal(PyImport_Import(state->zoneinfo_name));
+    if (!zoneinfo) return nullptr;
+    Owned zone_info = Owned::steal(PyObject_GetAttr(zoneinfo.get(), state->zone_info_name));
     if (!zone_info) return nullptr;
-    if (!datetime_api()) return nullptr;
+    const DateTimeApi* api = datetime_api(*state);
+    if (api == nullptr) return nullptr;
 
     // An exact str is passed on as it is; a subclass as its plain text.
     Owned key = PyUnicode_CheckExact(bound[0]) ? Owned::share(bound[0]) : Owned::steal(new_text(name));
@@ -267,7 +323,7 @@ PyObject* timezone_from_name(PyObject* /*module*/, PyObject* const* args, Py_ssi
       }
       return nullptr;
     }
-    if (!PyTZInfo_Check(zone.get())) return raise_not_tzinfo("zoneinfo.ZoneInfo()", zone.get());
+    if (!is_tzinfo(*api, zone.get())) return raise_not_tzinfo("zoneinfo.ZoneInfo()", zone.get());
     return zone.release();
   });
 }

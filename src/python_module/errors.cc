@@ -17,13 +17,19 @@ PyObject* raise(PyObject* type, std::string_view text) noexcept {
 }
 
 PyObject* panic_exception_type() noexcept {
-  // Created under the interpreter lock and never released: worker threads and
-  // late calls during shutdown may still raise it.
-  static PyObject* type = nullptr;
-  if (type == nullptr) {
-    type = PyErr_NewException("pyo3_runtime.PanicException", PyExc_BaseException, nullptr);
-  }
-  return type;
+  // One class per interpreter, kept in the interpreter's own dict, so that a
+  // boundary with no module object at hand finds the class of the calling
+  // interpreter, and every module object of one interpreter raises the same
+  // class. The dict lives until the interpreter is cleared, after its last
+  // call into the module; the module state holds the class too.
+  constexpr const char* kKey = "tolva_rs.PanicException";
+  PyObject* interpreter_dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // BORROWED
+  if (interpreter_dict == nullptr) return PyErr_NoMemory();
+  PyObject* type = PyDict_GetItemString(interpreter_dict, kKey);  // BORROWED
+  if (type != nullptr) return type;
+  Owned made = Owned::steal(PyErr_NewException("pyo3_runtime.PanicException", PyExc_BaseException, nullptr));
+  if (!made || PyDict_SetItemString(interpreter_dict, kKey, made.get()) < 0) return nullptr;
+  return made.get();  // the dict keeps it
 }
 
 void raise_panic(std::string_view text) noexcept {

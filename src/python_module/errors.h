@@ -29,8 +29,9 @@ inline PyObject* raise_os_error(std::string_view text) noexcept { return raise(P
 inline PyObject* raise_type_error(std::string_view text) noexcept { return raise(PyExc_TypeError, text); }
 inline PyObject* raise_overflow_error(std::string_view text) noexcept { return raise(PyExc_OverflowError, text); }
 
-// The PanicException class: a BORROWED reference to a class created on first
-// use and never released, or NULL with an exception set if it cannot be made.
+// The PanicException class of the calling interpreter: a BORROWED reference
+// to a class created on first use in that interpreter and kept until the
+// interpreter is cleared, or NULL with an exception set if it cannot be made.
 PyObject* panic_exception_type() noexcept;
 
 // Sets PanicException with `text` as its argument.

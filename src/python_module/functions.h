@@ -1,7 +1,8 @@
 #pragma once
 
 // The module functions: METH_FASTCALL | METH_KEYWORDS entry points, bound to
-// the module object (`module` is the module, unused). Each binds and converts
+// the module object (`module` is the module, whose state those that keep
+// Python objects read: module_state.h). Each binds and converts
 // its arguments, runs its utility and builds the result; none lets a C++
 // exception through. Each returns a NEW reference, or NULL with an exception
 // set.

@@ -1,17 +1,28 @@
 // The module definition of "tolva_rs" and its initialisation.
 //
 // Multi-phase initialisation: PyInit_tolva_rs only hands the interpreter the
-// definition; the interpreter creates the module object and runs the single
-// exec slot, which adds the classes and then the functions, each also
-// appended to `__all__` in that order, stopping at the first failure.
+// definition; the interpreter creates the module object with its state
+// (module_state.h) and runs the single exec slot, which fills the state,
+// then adds the classes and then the functions, each also appended to
+// `__all__` in that order, stopping at the first failure.
+//
+// The definition declares no Py_mod_multiple_interpreters slot: legacy
+// sub-interpreters, which share the main interpreter's lock, load the module
+// (each with its own state); an interpreter with a lock of its own refuses
+// it with ImportError.
 
 #include "python_module/module.h"
+
+#include <type_traits>
+#include <utility>
 
 #include "python_module/analysis_classes.h"
 #include "python_module/arguments.h"
 #include "python_module/class_builder.h"
+#include "python_module/compat.h"
 #include "python_module/errors.h"
 #include "python_module/functions.h"
+#include "python_module/module_state.h"
 #include "python_module/py_ref.h"
 
 namespace python_module {
@@ -39,21 +50,97 @@ PyMethodDef kFunctions[] = {
      "build_namespaced_name(namespace=None, name=None)\n--\n\n"},
 };
 
-// The classes in registration order: each accessor creates its type on first
-// use and returns it BORROWED.
+// The classes in registration order: each creator makes a class whose
+// defining module is the module being executed, and the state keeps it.
 struct ClassEntry {
   const char* name;
-  PyTypeObject* (*type)() noexcept;
+  PyObject* (*create)(PyObject* module) noexcept;
+  PyTypeObject* ModuleState::*member;
 };
 constexpr ClassEntry kClasses[] = {
-    {"StdAstFileSystem", &std_ast_file_system_class},
-    {"AstFileParserCache", &ast_file_parser_cache_class},
-    {"FeatureFieldAST", &feature_field_class},
-    {"FeatureClassAST", &feature_class_class},
-    {"FunctionArgAST", &function_arg_class},
-    {"ResolverAST", &resolver_class},
-    {"AstProjectIndex", &ast_project_index_class},
+    {"StdAstFileSystem", &create_std_ast_file_system_class, &ModuleState::file_system_class},
+    {"AstFileParserCache", &create_ast_file_parser_cache_class, &ModuleState::parser_cache_class},
+    {"FeatureFieldAST", &create_feature_field_class, &ModuleState::feature_field_class},
+    {"FeatureClassAST", &create_feature_class_class, &ModuleState::feature_class_class},
+    {"FunctionArgAST", &create_function_arg_class, &ModuleState::function_arg_class},
+    {"ResolverAST", &create_resolver_class, &ModuleState::resolver_class},
+    {"AstProjectIndex", &create_ast_project_index_class, &ModuleState::project_index_class},
 };
+
+// The state is zeroed memory of the interpreter's (every field NULL) before
+// the exec slot fills it.
+static_assert(std::is_trivial_v<ModuleState> && std::is_standard_layout_v<ModuleState>);
+
+// Where an interpreter keeps a weak reference to the module object whose
+// classes its later module objects share.
+constexpr const char* kClassesOwnerKey = "tolva_rs.classes_owner";
+
+// A module object of this interpreter whose state holds the classes, if one
+// is alive: a NEW reference, or NULL with no exception set.
+PyObject* live_classes_owner(PyObject* interpreter_dict) noexcept {
+  PyObject* reference = PyDict_GetItemString(interpreter_dict, kClassesOwnerKey);  // BORROWED
+  if (reference == nullptr || !PyWeakref_CheckRef(reference)) return nullptr;
+  Owned owner = Owned::steal(compat::weakref_target(reference));
+  if (!owner || !PyModule_Check(owner.get()) || PyModule_GetDef(owner.get()) != module_definition()) return nullptr;
+  auto* state = static_cast<ModuleState*>(PyModule_GetState(owner.get()));
+  if (state == nullptr || state->project_index_class == nullptr) return nullptr;  // not filled, or cleared
+  return owner.release();
+}
+
+// The classes of the state: those of a live module object of the same
+// interpreter when there is one, so that every import of the module into one
+// interpreter (into any module object) adds the same classes, as it did
+// before; else new ones defined by `module`, which then becomes the
+// interpreter's owner of the classes.
+bool fill_classes(PyObject* module, ModuleState& state) noexcept {
+  // The last class is made last: the slot ran to the end before on this
+  // module object.
+  if (state.project_index_class != nullptr) return true;
+  PyObject* interpreter_dict = PyInterpreterState_GetDict(PyInterpreterState_Get());  // BORROWED
+  if (interpreter_dict == nullptr) {
+    PyErr_NoMemory();
+    return false;
+  }
+  if (Owned owner = Owned::steal(live_classes_owner(interpreter_dict))) {
+    const auto& shared = *static_cast<ModuleState*>(PyModule_GetState(owner.get()));
+    for (const ClassEntry& entry : kClasses) {
+      PyTypeObject*& slot = state.*entry.member;
+      Py_XDECREF(slot);  // one this module object made in a run that failed later
+      slot = reinterpret_cast<PyTypeObject*>(Py_NewRef(shared.*entry.member));
+    }
+    return true;
+  }
+  for (const ClassEntry& entry : kClasses) {
+    if (state.*entry.member != nullptr) continue;  // made by a run that failed later
+    PyObject* cls = entry.create(module);
+    if (cls == nullptr) return false;
+    state.*entry.member = reinterpret_cast<PyTypeObject*>(cls);
+  }
+  Owned reference = Owned::steal(PyWeakref_NewRef(module, nullptr));
+  return reference && PyDict_SetItemString(interpreter_dict, kClassesOwnerKey, reference.get()) == 0;
+}
+
+// Fills what the exec slot makes: the classes, the exception class and the
+// interned names. The rest is filled on first use.
+bool fill_state(PyObject* module, ModuleState& state) noexcept {
+  if (!fill_classes(module, state)) return false;
+  if (state.panic_exception == nullptr) {
+    PyObject* panic = panic_exception_type();  // BORROWED
+    if (panic == nullptr) return false;
+    state.panic_exception = Py_NewRef(panic);
+  }
+  const std::pair<PyObject* ModuleState::*, const char*> names[] = {
+      {&ModuleState::datetime_name, "datetime"},
+      {&ModuleState::timezone_name, "timezone"},
+      {&ModuleState::zoneinfo_name, "zoneinfo"},
+      {&ModuleState::zone_info_name, "ZoneInfo"},
+  };
+  for (const auto& [member, text] : names) {
+    if (state.*member == nullptr) state.*member = PyUnicode_InternFromString(text);
+    if (state.*member == nullptr) return false;
+  }
+  return true;
+}
 
 // Function objects are bound to the module (`__self__` is the module) and
 // carry its name (`__module__`).
@@ -63,15 +150,15 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
   return add_to_module(module, definition->ml_name, function.get());
 }
 
-// The module body: the classes, then the functions, stopping at the first
-// failure. Nothing added before a failure is removed.
+// The module body: the state, the classes, then the functions, stopping at
+// the first failure. Nothing added before a failure is removed.
 bool module_body(PyObject* module) noexcept {
+  ModuleState* state = module_state(module);
+  if (state == nullptr || !fill_state(module, *state)) return false;
   Owned module_name = Owned::steal(PyModule_GetNameObject(module));
   if (!module_name) return false;
   for (const ClassEntry& entry : kClasses) {
-    PyTypeObject* type = entry.type();
-    if (type == nullptr) return false;
-    if (!add_to_module(module, entry.name, reinterpret_cast<PyObject*>(type))) return false;
+    if (!add_to_module(module, entry.name, reinterpret_cast<PyObject*>(state->*entry.member))) return false;
   }
   for (PyMethodDef& definition : kFunctions) {
     if (!add_function(module, module_name.get(), &definition)) return false;
@@ -88,25 +175,27 @@ PyModuleDef kDefinition = {
     PyModuleDef_HEAD_INIT,
     "tolva_rs",  // m_name
     "",          // m_doc: present and empty
-    0,           // m_size: no per-module state
-    nullptr,     // m_methods: the exec slot adds the functions
+    sizeof(ModuleState),  // m_size
+    nullptr,              // m_methods: the exec slot adds the functions
     kSlots,
-    nullptr,  // m_traverse
-    nullptr,  // m_clear
-    nullptr,  // m_free
+    &traverse_module_state,
+    &clear_module_state,
+    &free_module_state,
 };
 
 }  // namespace
 
+PyModuleDef* module_definition() noexcept { return &kDefinition; }
+
 bool add_to_module(PyObject* module, const char* name, PyObject* object) noexcept {
-  static PyObject* all_name = nullptr;
-  if (interned(all_name, "__all__") == nullptr) return false;
-  Owned all = Owned::steal(PyObject_GetAttr(module, all_name));
+  Owned all_name = Owned::steal(PyUnicode_InternFromString("__all__"));
+  if (!all_name) return false;
+  Owned all = Owned::steal(PyObject_GetAttr(module, all_name.get()));
   if (!all) {
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
     PyErr_Clear();
     all = Owned::steal(PyList_New(0));
-    if (!all || PyObject_SetAttr(module, all_name, all.get()) < 0) return false;
+    if (!all || PyObject_SetAttr(module, all_name.get(), all.get()) < 0) return false;
   } else if (!PyList_Check(all.get())) {
     Owned type = Owned::steal(type_name_of(all.get()));
     if (type) PyErr_Format(PyExc_TypeError, "__all__ must be a list, not %U", type.get());
@@ -124,6 +213,7 @@ int exec_module(PyObject* module) noexcept {
       raise_wrong_type("a module", module);
       return -1;
     }
+    // A module object not made from the definition has no state: SystemError.
     return module_body(module) ? 0 : -1;
   });
 }

@@ -7,8 +7,10 @@
 
 namespace python_module {
 
-// The exec slot: runs the module body on a new module object. Returns 0, or
-// -1 with an exception set (TypeError when `module` is not a module object).
+// The exec slot: runs the module body on a new module object made from the
+// module's definition (module_definition() in module_state.h). Returns 0, or
+// -1 with an exception set (TypeError when `module` is not a module object,
+// SystemError when it was made from another definition).
 int exec_module(PyObject* module) noexcept;
 
 // Adds `object` (BORROWED) to `module` under `name` and appends the name to

@@ -67,16 +67,3 @@ class Owned {
 };
 
 }  // namespace python_module
-
-namespace python_module {
-
-// An interned str kept in `slot` for the life of the process (never
-// released: late calls during shutdown may still use it). Returns a BORROWED
-// reference, or NULL with an exception set when it cannot be made; a later
-// call tries again. Needs the interpreter lock, which also guards `slot`.
-inline PyObject* interned(PyObject*& slot, const char* text) noexcept {
-  if (slot == nullptr) slot = PyUnicode_InternFromString(text);
-  return slot;
-}
-
-}  // namespace python_module

@@ -11,6 +11,7 @@
 
 #include <string>
 
+#include "python_module/module_state.h"
 #include "python_module/py_ref.h"
 
 namespace python_module::testing {
@@ -25,6 +26,28 @@ inline PyObject* test_globals() {
     return dict;
   }();
   return globals;
+}
+
+// A module object made from the module's definition and executed, kept for
+// the whole test run: its state serves the tests that need one, and the
+// classes it defines are those that later module objects of the test
+// interpreter share.
+inline PyObject* test_module() {
+  static PyObject* module = [] {
+    test_globals();
+    Owned spec = Owned::steal(
+        PyRun_String("__import__('types').SimpleNamespace(name='tolva_rs')", Py_eval_input, test_globals(), test_globals()));
+    PyObject* made = spec ? PyModule_FromDefAndSpec(module_definition(), spec.get()) : nullptr;
+    if (made != nullptr && PyModule_ExecDef(made, module_definition()) < 0) Py_CLEAR(made);
+    return made;
+  }();
+  return module;
+}
+
+inline ModuleState& test_state() {
+  PyObject* module = test_module();
+  EXPECT_NE(module, nullptr) << "the module could not be made";
+  return *static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
 // The UTF-8 form of a str, lone surrogates shown as "\udc80".

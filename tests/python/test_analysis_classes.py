@@ -6,6 +6,7 @@ import inspect
 import pytest
 
 import tolva_rs
+from analysis_fixtures import write_project
 
 CONSTRUCTIBLE = {
     "StdAstFileSystem": "(files)",
@@ -192,6 +193,33 @@ def test_sequences_other_than_lists_are_accepted(tmp_path):
     assert tolva_rs.StdAstFileSystem(Files(["c.py", "c.py"])).all_files() == ["c.py"]
     cache = tolva_rs.AstFileParserCache(files=Files(["x.py"]), project_root=str(tmp_path), filesystem=None)
     assert cache.all_files() == ["x.py"]
+
+
+class _Huge(list):
+    def __len__(self):
+        return 10**12  # far beyond memory
+
+
+class _Short(list):
+    def __len__(self):
+        return 1
+
+
+@pytest.mark.parametrize("lying", [_Huge, _Short], ids=["huge", "short"])
+def test_a_length_is_only_a_hint(tmp_path, lying):
+    # Each constructor reads every item by iteration, whatever __len__ says:
+    # as many as a plain list of the same items gives, no MemoryError.
+    paths, files = write_project(tmp_path)
+    root = str(tmp_path)
+    assert len(files) > 1
+    assert tolva_rs.StdAstFileSystem(lying(files)).all_files() == tolva_rs.StdAstFileSystem(files).all_files()
+    assert (tolva_rs.AstFileParserCache(lying(files), root).all_files()
+            == tolva_rs.AstFileParserCache(list(files), root).all_files())
+    # The feature class sits in the fourth file of the list.
+    index = tolva_rs.AstProjectIndex(lying(files), root)
+    assert files.index(paths["features"]) == 3
+    found = index.feature_class_ast("pkg.features", "UserAccount")
+    assert found is not None and found.class_name == "UserAccount"
 
 
 def test_surrogates_raise_unicode_encode_error_unprefixed(tmp_path):
