@@ -22,13 +22,13 @@
 
 namespace python_module {
 
-PyObject* create_std_ast_file_system_class(PyObject* module) noexcept;
-PyObject* create_ast_file_parser_cache_class(PyObject* module) noexcept;
-PyObject* create_feature_field_class(PyObject* module) noexcept;
-PyObject* create_feature_class_class(PyObject* module) noexcept;
-PyObject* create_function_arg_class(PyObject* module) noexcept;
-PyObject* create_resolver_class(PyObject* module) noexcept;
-PyObject* create_ast_project_index_class(PyObject* module) noexcept;
+PyObject* create_std_ast_file_system_class(PyObject* module);
+PyObject* create_ast_file_parser_cache_class(PyObject* module);
+PyObject* create_feature_field_class(PyObject* module);
+PyObject* create_feature_class_class(PyObject* module);
+PyObject* create_function_arg_class(PyObject* module);
+PyObject* create_resolver_class(PyObject* module);
+PyObject* create_ast_project_index_class(PyObject* module);
 
 // The arguments of the AstFileParserCache and AstProjectIndex constructors,
 // (files, project_root, filesystem=None), bound to `signature` and converted

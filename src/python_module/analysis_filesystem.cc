@@ -186,7 +186,7 @@ PyObject* new_cache(PyTypeObject* type, ModuleState& state, PyObject* args, PyOb
       type, AstFileParserCache::with_filesystem(std::move(project_root), std::move(arguments.filesystem)));
 }
 
-bool convert_filesystem(PyObject* object, SharedAstFileSystem& out) noexcept {
+bool convert_filesystem(PyObject* object, SharedAstFileSystem& out) {
   const FileSystemHandle* handle = nullptr;
   if (!convert_optional_instance<FileSystemClass>(object, handle)) return false;
   if (handle == nullptr) {
@@ -208,9 +208,9 @@ bool convert_project_arguments(ModuleState& state, const Signature& signature, P
          convert_argument(signature, bound, 2, convert_filesystem, out.filesystem);
 }
 
-PyObject* create_std_ast_file_system_class(PyObject* module) noexcept {
+PyObject* create_std_ast_file_system_class(PyObject* module) {
   return NativeClass<FileSystemClass>::create(module);
 }
-PyObject* create_ast_file_parser_cache_class(PyObject* module) noexcept { return NativeClass<CacheClass>::create(module); }
+PyObject* create_ast_file_parser_cache_class(PyObject* module) { return NativeClass<CacheClass>::create(module); }
 
 }  // namespace python_module

@@ -147,6 +147,6 @@ PyObject* new_index(PyTypeObject* type, ModuleState& state, PyObject* args, PyOb
 
 }  // namespace
 
-PyObject* create_ast_project_index_class(PyObject* module) noexcept { return NativeClass<IndexClass>::create(module); }
+PyObject* create_ast_project_index_class(PyObject* module) { return NativeClass<IndexClass>::create(module); }
 
 }  // namespace python_module

@@ -63,7 +63,7 @@ struct NestsRecords<tolva_ast::TextMap<V>> : NestsRecords<V> {};
 // a field with nested records looks up the module state, whose classes the
 // nested objects get.
 template <class Traits, auto Member>
-PyObject* field(PyObject* self, void* /*closure*/) noexcept {
+PyObject* field(PyObject* self, void* /*closure*/) {
   return guarded([&]() -> PyObject* {
     const auto* handle = NativeClass<Traits>::unwrap(self);
     if (handle == nullptr) return nullptr;
@@ -204,10 +204,10 @@ PyObject* to_python(const FeatureFieldAST& record, const FieldContext& context) 
   return nested_object<FeatureFieldClass>(record, context);
 }
 
-PyObject* create_feature_field_class(PyObject* module) noexcept { return NativeClass<FeatureFieldClass>::create(module); }
-PyObject* create_feature_class_class(PyObject* module) noexcept { return NativeClass<FeatureClassClass>::create(module); }
-PyObject* create_function_arg_class(PyObject* module) noexcept { return NativeClass<FunctionArgClass>::create(module); }
-PyObject* create_resolver_class(PyObject* module) noexcept { return NativeClass<ResolverClass>::create(module); }
+PyObject* create_feature_field_class(PyObject* module) { return NativeClass<FeatureFieldClass>::create(module); }
+PyObject* create_feature_class_class(PyObject* module) { return NativeClass<FeatureClassClass>::create(module); }
+PyObject* create_function_arg_class(PyObject* module) { return NativeClass<FunctionArgClass>::create(module); }
+PyObject* create_resolver_class(PyObject* module) { return NativeClass<ResolverClass>::create(module); }
 
 PyObject* new_resolver_object(const ModuleState& state, ResolverAST record) {
   return NativeClass<ResolverClass>::wrap(state, owning_handle(std::move(record)));

@@ -11,7 +11,7 @@ namespace {
 
 // "to_snake_case()" or "AstProjectIndex.function_ast()": how messages name the
 // callable. NEW reference or NULL.
-PyObject* callable_display(const Signature& signature) noexcept {
+PyObject* callable_display(const Signature& signature) {
   if (signature.class_name != nullptr) {
     return PyUnicode_FromFormat("%s.%s()", signature.class_name, signature.name);
   }
@@ -19,7 +19,7 @@ PyObject* callable_display(const Signature& signature) noexcept {
 }
 
 // Sets TypeError "{callable} {detail}", detail formatted from a NEW reference.
-bool fail_with(const Signature& signature, PyObject* detail_owned) noexcept {
+bool fail_with(const Signature& signature, PyObject* detail_owned) {
   Owned detail = Owned::steal(detail_owned);
   Owned display = Owned::steal(callable_display(signature));
   if (!detail || !display) return false;
@@ -27,7 +27,7 @@ bool fail_with(const Signature& signature, PyObject* detail_owned) noexcept {
   return false;
 }
 
-bool fail_surplus(const Signature& signature, Py_ssize_t given) noexcept {
+bool fail_surplus(const Signature& signature, Py_ssize_t given) {
   const auto count = static_cast<Py_ssize_t>(signature.parameters.size());
   const auto required = static_cast<Py_ssize_t>(signature.required);
   const char* verb = given == 1 ? "was" : "were";
@@ -41,7 +41,7 @@ bool fail_surplus(const Signature& signature, Py_ssize_t given) noexcept {
 
 // "missing 2 required positional arguments: 'a' and 'b'" (three or more:
 // "'a', 'b', and 'c'", as the interpreter writes them).
-bool fail_missing(const Signature& signature, std::span<PyObject* const> bound) noexcept {
+bool fail_missing(const Signature& signature, std::span<PyObject* const> bound) {
   std::vector<const char*> missing;
   for (std::size_t i = 0; i < signature.required; ++i) {
     if (bound[i] == nullptr) missing.push_back(signature.parameters[i]);
@@ -58,7 +58,7 @@ bool fail_missing(const Signature& signature, std::span<PyObject* const> bound) 
 
 // Places one keyword argument. `name` is the keyword (a BORROWED object that
 // should be a str), `value` a BORROWED value.
-bool place_keyword(const Signature& signature, PyObject* name, PyObject* value, std::span<PyObject*> bound) noexcept {
+bool place_keyword(const Signature& signature, PyObject* name, PyObject* value, std::span<PyObject*> bound) {
   if (!PyUnicode_Check(name)) {
     return fail_with(signature, PyUnicode_FromString("keywords must be strings"));
   }
@@ -74,7 +74,7 @@ bool place_keyword(const Signature& signature, PyObject* name, PyObject* value, 
   return fail_with(signature, PyUnicode_FromFormat("got an unexpected keyword argument '%U'", name));
 }
 
-bool check_required(const Signature& signature, std::span<PyObject* const> bound) noexcept {
+bool check_required(const Signature& signature, std::span<PyObject* const> bound) {
   for (std::size_t i = 0; i < signature.required; ++i) {
     if (bound[i] == nullptr) return fail_missing(signature, bound);
   }
@@ -82,7 +82,7 @@ bool check_required(const Signature& signature, std::span<PyObject* const> bound
 }
 
 bool bind_positional(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                     std::span<PyObject*> bound) noexcept {
+                     std::span<PyObject*> bound) {
   if (nargs > static_cast<Py_ssize_t>(signature.parameters.size())) return fail_surplus(signature, nargs);
   for (std::size_t i = 0; i < bound.size(); ++i) {
     bound[i] = static_cast<Py_ssize_t>(i) < nargs ? args[i] : nullptr;
@@ -93,7 +93,7 @@ bool bind_positional(const Signature& signature, PyObject* const* args, Py_ssize
 }  // namespace
 
 bool bind_fastcall_general(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames, std::span<PyObject*> bound) noexcept {
+                           PyObject* kwnames, std::span<PyObject*> bound) {
   if (!bind_positional(signature, args, nargs, bound)) return false;
   if (kwnames != nullptr) {
     const Py_ssize_t keywords = PyTuple_GET_SIZE(kwnames);
@@ -105,7 +105,7 @@ bool bind_fastcall_general(const Signature& signature, PyObject* const* args, Py
 }
 
 bool bind_tuple_and_dict(const Signature& signature, PyObject* args, PyObject* kwargs,
-                         std::span<PyObject*> bound) noexcept {
+                         std::span<PyObject*> bound) {
   if (!bind_positional(signature, &PyTuple_GET_ITEM(args, 0), PyTuple_GET_SIZE(args), bound)) return false;
   if (kwargs != nullptr) {
     Py_ssize_t position = 0;
@@ -118,14 +118,14 @@ bool bind_tuple_and_dict(const Signature& signature, PyObject* args, PyObject* k
   return check_required(signature, bound);
 }
 
-PyObject* type_name_of(PyObject* object) noexcept {
+PyObject* type_name_of(PyObject* object) {
   PyObject* name = compat::type_get_name(Py_TYPE(object));
   if (name != nullptr) return name;
   PyErr_Clear();
   return PyUnicode_FromString(Py_TYPE(object)->tp_name);
 }
 
-bool convert_text(PyObject* object, std::string_view& out) noexcept {
+bool convert_text(PyObject* object, std::string_view& out) {
   if (!PyUnicode_Check(object)) [[unlikely]] {
     Owned type = Owned::steal(type_name_of(object));
     if (type) PyErr_Format(PyExc_TypeError, "must be str, not %U", type.get());
@@ -138,7 +138,7 @@ bool convert_text(PyObject* object, std::string_view& out) noexcept {
   return true;
 }
 
-bool convert_optional_text(PyObject* object, std::optional<std::string_view>& out) noexcept {
+bool convert_optional_text(PyObject* object, std::optional<std::string_view>& out) {
   if (object == nullptr || object == Py_None) {
     out.reset();
     return true;
@@ -154,7 +154,7 @@ namespace {
 // collections.abc.Sequence of the state's interpreter, imported on first
 // use: a BORROWED reference kept by the state, or NULL with an exception set
 // (a later call tries again).
-PyObject* abc_sequence(ModuleState& state) noexcept {
+PyObject* abc_sequence(ModuleState& state) {
   if (state.abc_sequence == nullptr) {
     Owned abc = Owned::steal(PyImport_ImportModule("collections.abc"));
     if (!abc) return nullptr;
@@ -209,7 +209,7 @@ bool convert_text_list(ModuleState& state, PyObject* object, std::vector<std::st
   }
 }
 
-bool convert_seconds(PyObject* object, double& out) noexcept {
+bool convert_seconds(PyObject* object, double& out) {
   if (PyFloat_CheckExact(object)) {
     out = PyFloat_AS_DOUBLE(object);
     return true;
@@ -220,7 +220,7 @@ bool convert_seconds(PyObject* object, double& out) noexcept {
   return true;
 }
 
-void add_argument_context(const char* parameter) noexcept {
+void add_argument_context(const char* parameter) {
   if (!PyErr_Occurred() || !PyErr_ExceptionMatches(PyExc_TypeError)) return;
   PyObject* type = nullptr;
   PyObject* value = nullptr;

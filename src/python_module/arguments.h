@@ -40,13 +40,13 @@ struct Signature {
 
 // Slow path of bind_fastcall: keywords, too few or too many arguments.
 bool bind_fastcall_general(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                           PyObject* kwnames, std::span<PyObject*> bound) noexcept;
+                           PyObject* kwnames, std::span<PyObject*> bound);
 
 // Fast-call protocol: `nargs` positional arguments in `args`, followed by the
 // values of the keyword arguments whose names are the tuple `kwnames` (NULL
 // when there are none).
 inline bool bind_fastcall(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
-                          PyObject* kwnames, std::span<PyObject*> bound) noexcept {
+                          PyObject* kwnames, std::span<PyObject*> bound) {
   const auto count = static_cast<Py_ssize_t>(signature.parameters.size());
   if (kwnames == nullptr && nargs >= static_cast<Py_ssize_t>(signature.required) && nargs <= count) {
     for (Py_ssize_t i = 0; i < nargs; ++i) bound[i] = args[i];
@@ -59,7 +59,7 @@ inline bool bind_fastcall(const Signature& signature, PyObject* const* args, Py_
 // Classic protocol (constructors): the tuple `args` and the dict `kwargs`
 // (NULL when there are no keyword arguments).
 bool bind_tuple_and_dict(const Signature& signature, PyObject* args, PyObject* kwargs,
-                         std::span<PyObject*> bound) noexcept;
+                         std::span<PyObject*> bound);
 
 // Conversions. Each takes a BORROWED argument (NULL means "not given" where
 // the kind allows it), returns true and fills `out`, or returns false with a
@@ -68,10 +68,10 @@ bool bind_tuple_and_dict(const Signature& signature, PyObject* args, PyObject* k
 // A `str` (or subclass) as UTF-8. The view points into the object's cached
 // UTF-8 form and is valid while the object lives. A string holding a lone
 // surrogate fails with the interpreter's UnicodeEncodeError.
-bool convert_text(PyObject* object, std::string_view& out) noexcept;
+bool convert_text(PyObject* object, std::string_view& out);
 
 // Not given or None: no text; otherwise as convert_text.
-bool convert_optional_text(PyObject* object, std::optional<std::string_view>& out) noexcept;
+bool convert_optional_text(PyObject* object, std::optional<std::string_view>& out);
 
 // A sequence of texts (anything the interpreter reports as a sequence, or an
 // instance of collections.abc.Sequence, the one of `state`'s interpreter),
@@ -95,10 +95,10 @@ inline constexpr std::size_t kMaxReservedListEntries = 1024;
 
 // A number of seconds: an exact `float`, or anything the interpreter's float
 // conversion accepts (`int`, `bool`, `__float__`, `__index__`).
-bool convert_seconds(PyObject* object, double& out) noexcept;
+bool convert_seconds(PyObject* object, double& out);
 
 // Any object, unchecked: the callable checks it itself.
-inline bool convert_any(PyObject* object, PyObject*& out) noexcept {
+inline bool convert_any(PyObject* object, PyObject*& out) {
   out = object;
   return true;
 }
@@ -106,7 +106,7 @@ inline bool convert_any(PyObject* object, PyObject*& out) noexcept {
 // Replaces a pending TypeError by a new TypeError "argument '{parameter}':
 // {message}" whose __cause__ is the original; any other pending exception is
 // left as it is.
-void add_argument_context(const char* parameter) noexcept;
+void add_argument_context(const char* parameter);
 
 // Converts bound slot `index` with `convert`, adding the argument context to a
 // TypeError on failure.
@@ -120,6 +120,6 @@ bool convert_argument(const Signature& signature, std::span<PyObject* const> bou
 
 // The `__name__` of an object's type, for messages ("int", "NoneType").
 // NEW reference; on failure the type's C name is used instead.
-PyObject* type_name_of(PyObject* object) noexcept;
+PyObject* type_name_of(PyObject* object);
 
 }  // namespace python_module

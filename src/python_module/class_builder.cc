@@ -4,7 +4,7 @@
 
 namespace python_module {
 
-PyObject* create_class(const ClassSpec& spec, PyObject* module) noexcept {
+PyObject* create_class(const ClassSpec& spec, PyObject* module) {
   // Slots, in the order the interpreter reads them; only what the common
   // shape needs: no special methods, so objects keep identity semantics.
   PyType_Slot slots[6];
@@ -24,7 +24,7 @@ PyObject* create_class(const ClassSpec& spec, PyObject* module) noexcept {
   return PyType_FromModuleAndSpec(module, &type_spec, nullptr);
 }
 
-PyObject* raise_wrong_type(const char* expected, PyObject* object, bool or_none) noexcept {
+PyObject* raise_wrong_type(const char* expected, PyObject* object, bool or_none) {
   Owned type = Owned::steal(type_name_of(object));
   if (!type) return nullptr;
   PyErr_Format(PyExc_TypeError, "must be %s%s, not %U", expected, or_none ? " or None" : "", type.get());

@@ -65,11 +65,11 @@ struct ClassSpec {
 
 // Creates a class of the common shape from `spec`, with `module` as its
 // defining module (NULL: none). NEW reference, or NULL with an exception set.
-PyObject* create_class(const ClassSpec& spec, PyObject* module) noexcept;
+PyObject* create_class(const ClassSpec& spec, PyObject* module);
 
 // Sets TypeError "must be {expected}, not {type of object}" (with
 // "{expected} or None" when `or_none`) and returns NULL.
-PyObject* raise_wrong_type(const char* expected, PyObject* object, bool or_none = false) noexcept;
+PyObject* raise_wrong_type(const char* expected, PyObject* object, bool or_none = false);
 
 // The name Python shows for a class: kName after its last dot.
 constexpr std::string_view class_display_name(std::string_view qualified) {
@@ -93,7 +93,7 @@ class NativeClass {
   // A new class object whose defining module is `module` (the module object
   // being executed; NULL for none). NEW reference, or NULL with an exception
   // set.
-  static PyObject* create(PyObject* module) noexcept {
+  static PyObject* create(PyObject* module) {
     const ClassSpec spec{Traits::kName,        Traits::kDoc,       static_cast<int>(sizeof(Object)),
                          &NativeClass::dealloc, Traits::kNew,      Traits::getters(),
                          Traits::methods()};
@@ -103,7 +103,7 @@ class NativeClass {
   // Whether `object` is an instance of a class made by `create`, in whichever
   // interpreter: every such class has this deallocator, which no other type
   // has, and none can be subclassed.
-  static bool is_instance(PyObject* object) noexcept { return Py_TYPE(object)->tp_dealloc == &NativeClass::dealloc; }
+  static bool is_instance(PyObject* object) { return Py_TYPE(object)->tp_dealloc == &NativeClass::dealloc; }
 
   // A new object of `cls` (a class made by `create`) that holds `value`. NEW
   // reference, or NULL with an exception set.
@@ -132,7 +132,7 @@ class NativeClass {
 
   // The value held by `object`, or NULL with a TypeError when `object` is not
   // an instance of the class. The pointer is valid while the object lives.
-  static const Value* unwrap(PyObject* object) noexcept {
+  static const Value* unwrap(PyObject* object) {
     if (!is_instance(object)) {
       raise_wrong_type(kDisplayName.data(), object);
       return nullptr;
@@ -141,7 +141,7 @@ class NativeClass {
   }
 
  private:
-  static void dealloc(PyObject* object) noexcept {
+  static void dealloc(PyObject* object) {
     PyTypeObject* cls = Py_TYPE(object);
     std::destroy_at(&reinterpret_cast<Object*>(object)->value);
     cls->tp_free(object);
@@ -171,7 +171,7 @@ PyObject* call_on_value(PyObject* self, const Value& value, Args... args) {
 // A property getter: `Get([ModuleState&,] const Value&)` returns a NEW
 // reference or NULL.
 template <class Traits, auto Get>
-PyObject* getter(PyObject* self, void* /*closure*/) noexcept {
+PyObject* getter(PyObject* self, void* /*closure*/) {
   return guarded([&]() -> PyObject* {
     const auto* value = NativeClass<Traits>::unwrap(self);
     if (value == nullptr) return nullptr;
@@ -182,7 +182,7 @@ PyObject* getter(PyObject* self, void* /*closure*/) noexcept {
 // A METH_FASTCALL | METH_KEYWORDS method: `Call([ModuleState&,] const Value&,
 // PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)`.
 template <class Traits, auto Call>
-PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     const auto* value = NativeClass<Traits>::unwrap(self);
     if (value == nullptr) return nullptr;
@@ -192,7 +192,7 @@ PyObject* fastcall_method(PyObject* self, PyObject* const* args, Py_ssize_t narg
 
 // A METH_NOARGS method: `Call([ModuleState&,] const Value&)`.
 template <class Traits, auto Call>
-PyObject* noargs_method(PyObject* self, PyObject* /*unused*/) noexcept {
+PyObject* noargs_method(PyObject* self, PyObject* /*unused*/) {
   return guarded([&]() -> PyObject* {
     const auto* value = NativeClass<Traits>::unwrap(self);
     if (value == nullptr) return nullptr;
@@ -205,7 +205,7 @@ PyObject* noargs_method(PyObject* self, PyObject* /*unused*/) noexcept {
 // new object of `type` (through wrap) or NULL; `state` is the state of the
 // type's defining module.
 template <auto Construct>
-PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return guarded([&]() -> PyObject* {
     ModuleState* state = own_class_state(type);
     if (state == nullptr) return nullptr;
@@ -215,7 +215,7 @@ PyObject* constructor(PyTypeObject* type, PyObject* args, PyObject* kwargs) noex
 
 // The C type PyMethodDef stores, for an entry point of another signature.
 template <class Function>
-PyCFunction as_method(Function* function) noexcept {
+PyCFunction as_method(Function* function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
@@ -223,7 +223,7 @@ PyCFunction as_method(Function* function) noexcept {
 // module: not given or None gives NULL; an instance gives its value; anything
 // else fails with TypeError "must be {Class} or None, not {type}".
 template <class Traits>
-bool convert_optional_instance(PyObject* object, const typename Traits::Value*& out) noexcept {
+bool convert_optional_instance(PyObject* object, const typename Traits::Value*& out) {
   if (object == nullptr || object == Py_None) {
     out = nullptr;
     return true;

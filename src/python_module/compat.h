@@ -10,7 +10,7 @@ namespace python_module::compat {
 
 // The name of a type as `type.__name__` gives it (the part after the last dot
 // of a static type's tp_name). NEW reference, or NULL with an exception set.
-inline PyObject* type_get_name(PyTypeObject* type) noexcept {
+inline PyObject* type_get_name(PyTypeObject* type) {
 #if PY_VERSION_HEX >= 0x030B0000
   return PyType_GetName(type);
 #else
@@ -20,7 +20,7 @@ inline PyObject* type_get_name(PyTypeObject* type) noexcept {
 
 // The object a weak reference points to: a NEW reference, or NULL (with no
 // exception set) when the object is gone.
-inline PyObject* weakref_target(PyObject* reference) noexcept {
+inline PyObject* weakref_target(PyObject* reference) {
 #if PY_VERSION_HEX >= 0x030D0000
   PyObject* target = nullptr;
   if (PyWeakref_GetRef(reference, &target) < 0) PyErr_Clear();
@@ -32,6 +32,15 @@ inline PyObject* weakref_target(PyObject* reference) noexcept {
     return nullptr;
   }
   return target == Py_None ? nullptr : Py_NewRef(target);
+#endif
+}
+
+// Whether the interpreter's runtime has begun to finalise.
+inline bool is_finalizing() {
+#if PY_VERSION_HEX >= 0x030D0000
+  return Py_IsFinalizing() != 0;
+#else
+  return _Py_IsFinalizing() != 0;
 #endif
 }
 

@@ -43,9 +43,9 @@ struct FieldContext {
   const ModuleState* state;
 };
 
-inline PyObject* to_python(const std::string& text, const FieldContext& /*context*/) noexcept { return new_text(text); }
+inline PyObject* to_python(const std::string& text, const FieldContext& /*context*/) { return new_text(text); }
 
-inline PyObject* to_python(const tolva_ast::Location& location, const FieldContext& /*context*/) noexcept {
+inline PyObject* to_python(const tolva_ast::Location& location, const FieldContext& /*context*/) {
   const tolva_ast::Range& range = location.range;
   Owned tuple = Owned::steal(PyTuple_New(4));
   if (!tuple) return nullptr;

@@ -62,7 +62,7 @@ using DateTimeApi = PyDateTime_CAPI;
 // first use (importing `datetime`) and kept by the state with the capsule
 // that owns it. NULL with an exception set when it cannot be loaded; a later
 // call tries again.
-const DateTimeApi* datetime_api(ModuleState& state) noexcept {
+const DateTimeApi* datetime_api(ModuleState& state) {
   if (state.datetime_api == nullptr) [[unlikely]] {
     Owned module = Owned::steal(PyImport_ImportModule("datetime"));
     if (!module) return nullptr;
@@ -82,7 +82,7 @@ struct DateTimeContext {
   const DateTimeApi* api = nullptr;
 };
 
-bool datetime_context(PyObject* module, DateTimeContext& out) noexcept {
+bool datetime_context(PyObject* module, DateTimeContext& out) {
   out.state = function_state(module);
   if (out.state == nullptr) return false;
   out.api = datetime_api(*out.state);
@@ -105,29 +105,29 @@ bool text_argument(const Signature& signature, PyObject* const* args, Py_ssize_t
 }
 
 // Sets TypeError "{producer} returned {type}, not a tzinfo" and returns NULL.
-PyObject* raise_not_tzinfo(const char* producer, PyObject* object) noexcept {
+PyObject* raise_not_tzinfo(const char* producer, PyObject* object) {
   Owned type = Owned::steal(type_name_of(object));
   if (type) PyErr_Format(PyExc_TypeError, "%s returned %U, not a tzinfo", producer, type.get());
   return nullptr;
 }
 
 // SystemError for a call after the module state was cleared. Returns NULL.
-PyObject* raise_state_cleared() noexcept {
+PyObject* raise_state_cleared() {
   PyErr_SetString(PyExc_SystemError, "the state of this tolva_rs module was cleared");
   return nullptr;
 }
 
-bool is_tzinfo(const DateTimeApi& api, PyObject* object) noexcept { return PyObject_TypeCheck(object, api.TZInfoType); }
+bool is_tzinfo(const DateTimeApi& api, PyObject* object) { return PyObject_TypeCheck(object, api.TZInfoType); }
 
 // timedelta(0, seconds, 0), normalised. NEW reference or NULL.
-PyObject* offset_delta(const DateTimeApi& api, std::int32_t seconds) noexcept {
+PyObject* offset_delta(const DateTimeApi& api, std::int32_t seconds) {
   return api.Delta_FromDelta(0, seconds, 0, /*normalize=*/1, api.DeltaType);
 }
 
 // The zone of parse_iso_time: datetime.timezone(delta, text) called through
 // the `datetime` module, so the zone is named after the offset as written,
 // zero offsets included; "Z" is the UTC singleton. NEW reference or NULL.
-PyObject* time_zone_named_as_written(const DateTimeContext& context, const isodate::IsoTzInfo& zone) noexcept {
+PyObject* time_zone_named_as_written(const DateTimeContext& context, const isodate::IsoTzInfo& zone) {
   const DateTimeApi& api = *context.api;
   if (zone.kind == isodate::IsoTzInfo::Kind::Utc) return Py_NewRef(api.TimeZone_UTC);
   Owned delta = Owned::steal(offset_delta(api, zone.seconds));
@@ -156,7 +156,7 @@ PyObject* time_zone_named_as_written(const DateTimeContext& context, const isoda
 // offset the parser reads) are made on first use and kept in the module
 // state, which spares the two objects a zone costs per call. The interpreter
 // lock guards the table.
-PyObject* fixed_offset_zone(const DateTimeContext& context, const isodate::IsoTzInfo& zone) noexcept {
+PyObject* fixed_offset_zone(const DateTimeContext& context, const isodate::IsoTzInfo& zone) {
   const DateTimeApi& api = *context.api;
   if (zone.kind == isodate::IsoTzInfo::Kind::Utc || zone.seconds == 0) return Py_NewRef(api.TimeZone_UTC);
   constexpr int kMax = kMaxZoneMinutes;
@@ -173,7 +173,7 @@ PyObject* fixed_offset_zone(const DateTimeContext& context, const isodate::IsoTz
 
 }  // namespace
 
-PyObject* parse_iso_date(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_iso_date(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseIsoDate, args, nargs, kwnames, text)) return nullptr;
@@ -188,7 +188,7 @@ PyObject* parse_iso_date(PyObject* module, PyObject* const* args, Py_ssize_t nar
   });
 }
 
-PyObject* parse_iso_time(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_iso_time(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseIsoTime, args, nargs, kwnames, text)) return nullptr;
@@ -213,7 +213,7 @@ PyObject* parse_iso_time(PyObject* module, PyObject* const* args, Py_ssize_t nar
   });
 }
 
-PyObject* parse_datetime(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_datetime(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseDatetime, args, nargs, kwnames, text)) return nullptr;
@@ -242,7 +242,7 @@ PyObject* parse_datetime(PyObject* module, PyObject* const* args, Py_ssize_t nar
 }
 
 PyObject* parse_iso_duration(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::string_view text;
     if (!text_argument(kParseIsoDuration, args, nargs, kwnames, text)) return nullptr;
@@ -267,7 +267,7 @@ PyObject* parse_iso_duration(PyObject* module, PyObject* const* args, Py_ssize_t
 }
 
 PyObject* duration_isoformat(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound;
     if (!bind_fastcall(kDurationIsoformat, args, nargs, kwnames, bound)) return nullptr;
@@ -290,7 +290,7 @@ PyObject* duration_isoformat(PyObject* module, PyObject* const* args, Py_ssize_t
 }
 
 PyObject* timezone_from_name(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                             PyObject* kwnames) noexcept {
+                             PyObject* kwnames) {
   // All with the interpreter lock held: this calls back into Python.
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound;

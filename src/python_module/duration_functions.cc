@@ -39,20 +39,20 @@ PyObject* parse_count(const Signature& signature, PyObject* const* args, Py_ssiz
 
 }  // namespace
 
-PyObject* parse_duration_ms(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_duration_ms(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     return parse_count<tolva_utils::duration::parse_duration_ms>(kParseDurationMs, args, nargs, kwnames);
   });
 }
 
-PyObject* parse_duration_s(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* parse_duration_s(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&] {
     return parse_count<tolva_utils::duration::parse_duration_s>(kParseDurationS, args, nargs, kwnames);
   });
 }
 
 PyObject* seconds_to_duration_string(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                                     PyObject* kwnames) noexcept {
+                                     PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound;
     if (!bind_fastcall(kSecondsToDurationString, args, nargs, kwnames, bound)) return nullptr;

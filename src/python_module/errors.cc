@@ -8,7 +8,7 @@
 
 namespace python_module {
 
-PyObject* raise(PyObject* type, std::string_view text) noexcept {
+PyObject* raise(PyObject* type, std::string_view text) {
   Owned message = Owned::steal(
       PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace"));
   if (!message) return nullptr;  // MemoryError is set
@@ -16,7 +16,7 @@ PyObject* raise(PyObject* type, std::string_view text) noexcept {
   return nullptr;
 }
 
-PyObject* panic_exception_type() noexcept {
+PyObject* panic_exception_type() {
   // One class per interpreter, kept in the interpreter's own dict, so that a
   // boundary with no module object at hand finds the class of the calling
   // interpreter, and every module object of one interpreter raises the same
@@ -32,13 +32,13 @@ PyObject* panic_exception_type() noexcept {
   return made.get();  // the dict keeps it
 }
 
-void raise_panic(std::string_view text) noexcept {
+void raise_panic(std::string_view text) {
   PyObject* type = panic_exception_type();
   if (type == nullptr) return;  // the failure to create it is set instead
   raise(type, text);
 }
 
-void set_error_from_current_exception() noexcept {
+void set_error_from_current_exception() {
   try {
     throw;
   } catch (const tolva::FatalError& error) {

@@ -13,7 +13,7 @@
 namespace python_module {
 
 #define TOLVA_MODULE_FUNCTION(name) \
-  PyObject* name(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept
+  PyObject* name(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 
 // Short duration strings.
 TOLVA_MODULE_FUNCTION(parse_duration_ms);

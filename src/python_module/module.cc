@@ -54,7 +54,7 @@ PyMethodDef kFunctions[] = {
 // defining module is the module being executed, and the state keeps it.
 struct ClassEntry {
   const char* name;
-  PyObject* (*create)(PyObject* module) noexcept;
+  PyObject* (*create)(PyObject* module);
   PyTypeObject* ModuleState::*member;
 };
 constexpr ClassEntry kClasses[] = {
@@ -77,7 +77,7 @@ constexpr const char* kClassesOwnerKey = "tolva_rs.classes_owner";
 
 // A module object of this interpreter whose state holds the classes, if one
 // is alive: a NEW reference, or NULL with no exception set.
-PyObject* live_classes_owner(PyObject* interpreter_dict) noexcept {
+PyObject* live_classes_owner(PyObject* interpreter_dict) {
   PyObject* reference = PyDict_GetItemString(interpreter_dict, kClassesOwnerKey);  // BORROWED
   if (reference == nullptr || !PyWeakref_CheckRef(reference)) return nullptr;
   Owned owner = Owned::steal(compat::weakref_target(reference));
@@ -92,7 +92,7 @@ PyObject* live_classes_owner(PyObject* interpreter_dict) noexcept {
 // interpreter (into any module object) adds the same classes, as it did
 // before; else new ones defined by `module`, which then becomes the
 // interpreter's owner of the classes.
-bool fill_classes(PyObject* module, ModuleState& state) noexcept {
+bool fill_classes(PyObject* module, ModuleState& state) {
   // The last class is made last: the slot ran to the end before on this
   // module object.
   if (state.project_index_class != nullptr) return true;
@@ -122,7 +122,7 @@ bool fill_classes(PyObject* module, ModuleState& state) noexcept {
 
 // Fills what the exec slot makes: the classes, the exception class and the
 // interned names. The rest is filled on first use.
-bool fill_state(PyObject* module, ModuleState& state) noexcept {
+bool fill_state(PyObject* module, ModuleState& state) {
   if (!fill_classes(module, state)) return false;
   if (state.panic_exception == nullptr) {
     PyObject* panic = panic_exception_type();  // BORROWED
@@ -144,7 +144,7 @@ bool fill_state(PyObject* module, ModuleState& state) noexcept {
 
 // Function objects are bound to the module (`__self__` is the module) and
 // carry its name (`__module__`).
-bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definition) noexcept {
+bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definition) {
   Owned function = Owned::steal(PyCMethod_New(definition, module, module_name, nullptr));
   if (!function) return false;
   return add_to_module(module, definition->ml_name, function.get());
@@ -152,7 +152,7 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
 
 // The module body: the state, the classes, then the functions, stopping at
 // the first failure. Nothing added before a failure is removed.
-bool module_body(PyObject* module) noexcept {
+bool module_body(PyObject* module) {
   ModuleState* state = module_state(module);
   if (state == nullptr || !fill_state(module, *state)) return false;
   Owned module_name = Owned::steal(PyModule_GetNameObject(module));
@@ -185,9 +185,9 @@ PyModuleDef kDefinition = {
 
 }  // namespace
 
-PyModuleDef* module_definition() noexcept { return &kDefinition; }
+PyModuleDef* module_definition() { return &kDefinition; }
 
-bool add_to_module(PyObject* module, const char* name, PyObject* object) noexcept {
+bool add_to_module(PyObject* module, const char* name, PyObject* object) {
   Owned all_name = Owned::steal(PyUnicode_InternFromString("__all__"));
   if (!all_name) return false;
   Owned all = Owned::steal(PyObject_GetAttr(module, all_name.get()));
@@ -207,7 +207,7 @@ bool add_to_module(PyObject* module, const char* name, PyObject* object) noexcep
   return PyObject_SetAttr(module, key.get(), object) == 0;
 }
 
-int exec_module(PyObject* module) noexcept {
+int exec_module(PyObject* module) {
   return guarded_status([&]() -> int {
     if (!PyModule_Check(module)) {
       raise_wrong_type("a module", module);

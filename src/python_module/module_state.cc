@@ -34,20 +34,20 @@ int for_each_reference(ModuleState& state, Each&& each) {
 
 // The state of a module object of the definition, or NULL without an
 // exception (no state yet, or another module).
-ModuleState* state_of(PyObject* module) noexcept {
+ModuleState* state_of(PyObject* module) {
   if (module == nullptr || !PyModule_Check(module) || PyModule_GetDef(module) != module_definition()) return nullptr;
   return static_cast<ModuleState*>(PyModule_GetState(module));
 }
 
 }  // namespace
 
-ModuleState* module_state(PyObject* module) noexcept {
+ModuleState* module_state(PyObject* module) {
   ModuleState* state = state_of(module);
   if (state == nullptr) PyErr_SetString(PyExc_SystemError, "not a tolva_rs module object");
   return state;
 }
 
-ModuleState* class_state(PyTypeObject* type) noexcept {
+ModuleState* class_state(PyTypeObject* type) {
   ModuleState* state = nullptr;
   if (PyType_HasFeature(type, Py_TPFLAGS_HEAPTYPE)) {
     PyObject* module = PyType_GetModule(type);  // BORROWED; TypeError when the class has none
@@ -58,7 +58,7 @@ ModuleState* class_state(PyTypeObject* type) noexcept {
   return state;
 }
 
-PyTypeObject* state_class(PyTypeObject* ModuleState::*member, const ModuleState& state) noexcept {
+PyTypeObject* state_class(PyTypeObject* ModuleState::*member, const ModuleState& state) {
   PyTypeObject* cls = state.*member;
   if (cls == nullptr) PyErr_SetString(PyExc_SystemError, "the classes of this tolva_rs module were cleared");
   return cls;

@@ -63,17 +63,17 @@ struct ModuleState {
 
 // The module's definition (module.cc): a module object is the module's when
 // it was made from it.
-PyModuleDef* module_definition() noexcept;
+PyModuleDef* module_definition();
 
 // The state of a module object made from the module's definition (`self` of
 // a module function). NULL with SystemError for any other object.
-ModuleState* module_state(PyObject* module) noexcept;
+ModuleState* module_state(PyObject* module);
 
 // The state of the module that defined `type`, one of the module's classes
 // (for a method or getter the type of its receiver, for a constructor its
 // type argument). NULL with SystemError when `type` has no defining module
 // made from the definition.
-ModuleState* class_state(PyTypeObject* type) noexcept;
+ModuleState* class_state(PyTypeObject* type);
 
 // The same two lookups on the hot paths of the entry points, for what is known
 // to be the module's own: `self` of a module function (only the exec slot
@@ -81,13 +81,13 @@ ModuleState* class_state(PyTypeObject* type) noexcept;
 // of a receiver that passed the class check, or a constructor's type. One
 // call into the interpreter; the checked lookup above runs only to report
 // a state that is missing.
-inline ModuleState* function_state(PyObject* module) noexcept {
+inline ModuleState* function_state(PyObject* module) {
   auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
   if (state == nullptr) [[unlikely]] return module_state(module);
   return state;
 }
 
-inline ModuleState* own_class_state(PyTypeObject* type) noexcept {
+inline ModuleState* own_class_state(PyTypeObject* type) {
   auto* state = static_cast<ModuleState*>(PyType_GetModuleState(type));
   if (state == nullptr) [[unlikely]] {
     PyErr_Clear();  // the TypeError of a class without a module: reported below
@@ -98,7 +98,7 @@ inline ModuleState* own_class_state(PyTypeObject* type) noexcept {
 
 // A class of the state, checked: a BORROWED reference, or NULL with
 // SystemError when the state no longer holds it (after a clear).
-PyTypeObject* state_class(PyTypeObject* ModuleState::*member, const ModuleState& state) noexcept;
+PyTypeObject* state_class(PyTypeObject* ModuleState::*member, const ModuleState& state);
 
 // The definition's slots for the state's life (module.cc names them).
 int traverse_module_state(PyObject* module, visitproc visit, void* arg);

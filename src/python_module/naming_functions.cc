@@ -24,7 +24,7 @@ constexpr Signature kBuildNamespacedName{"build_namespaced_name", nullptr, kBuil
 
 }  // namespace
 
-PyObject* to_snake_case(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+PyObject* to_snake_case(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 1> bound;
     if (!bind_fastcall(kToSnakeCase, args, nargs, kwnames, bound)) return nullptr;
@@ -38,7 +38,7 @@ PyObject* to_snake_case(PyObject* /*module*/, PyObject* const* args, Py_ssize_t 
 }
 
 PyObject* build_namespaced_name(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
-                                PyObject* kwnames) noexcept {
+                                PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     std::array<PyObject*, 2> bound;
     if (!bind_fastcall(kBuildNamespacedName, args, nargs, kwnames, bound)) return nullptr;

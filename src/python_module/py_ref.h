@@ -9,14 +9,31 @@
 // Both may hold NULL; for `Owned`, NULL after a C API call means "a Python
 // exception is set" unless the call documents otherwise.
 //
-// Every use of either handle needs the interpreter lock.
+// Every use of either handle needs the interpreter lock, but for the drop of
+// an `Owned` once the interpreter finalises (see drop_reference).
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
 #include <utility>
 
+#include "python_module/compat.h"
+
 namespace python_module {
+
+// Releases an OWNED reference that a handle drops. A handle may also be
+// dropped while a forced unwind ends its thread (interpreter_lock.h), which
+// then no longer holds the interpreter lock, possibly after the interpreter
+// is gone. So once the runtime has begun to finalise, handles leave their
+// references alone (leaked, as the interpreter's own frames leave theirs
+// when such a thread ends): no lock-free check of the interpreter lock
+// stays true through finalisation. Before that this costs one call that
+// reads the runtime's state.
+inline void drop_reference(PyObject* object) {
+  if (object == nullptr) return;
+  if (compat::is_finalizing()) [[unlikely]] return;
+  Py_DECREF(object);
+}
 
 class Borrowed {
  public:
@@ -36,14 +53,16 @@ class Owned {
   Owned(const Owned&) = delete;
   Owned& operator=(const Owned&) = delete;
   Owned(Owned&& other) noexcept : object_(std::exchange(other.object_, nullptr)) {}
-  Owned& operator=(Owned&& other) noexcept {
+  Owned& operator=(Owned&& other) {
     if (this != &other) {
-      Py_XDECREF(object_);
+      drop_reference(object_);
       object_ = std::exchange(other.object_, nullptr);
     }
     return *this;
   }
-  ~Owned() { Py_XDECREF(object_); }
+  // Releasing a reference may run Python code (a finaliser), which may end
+  // the thread with a forced unwind (see interpreter_lock.h): let it through.
+  ~Owned() noexcept(false) { drop_reference(object_); }
 
   // Takes over a NEW reference (the result of a C API call that returns one).
   static Owned steal(PyObject* object) noexcept { return Owned(object); }
