@@ -59,6 +59,17 @@ class DefinitionCollector final : public statement_visitor::StatementVisitor {
   }
 };
 
+// The offset of the first occurrence of `pattern` in `text`, or npos. A
+// keyword's text nearly always begins with its name; otherwise (a name the
+// lexer normalised) glibc's memmem searches in time linear in both lengths,
+// where a plain search could compare every offset with most of the pattern.
+std::size_t first_occurrence(std::string_view text, std::string_view pattern) {
+  if (text.starts_with(pattern)) return 0;
+  if (pattern.empty()) return 0;
+  const void* found = ::memmem(text.data(), text.size(), pattern.data(), pattern.size());
+  return found == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
 // The dict maps of one resolver decorator call: for each named keyword whose
 // value is a dict display, its single-part string keys with the locations of
 // the key and of the value.
@@ -404,7 +415,7 @@ KeywordLocationMaps keyword_location_maps(std::span<const Keyword> keywords, Fil
     const std::uint32_t v = keyword.value->range.start().raw;
     if (s >= v || v > text.size()) continue;
     const std::string_view name = keyword.arg->as_str();
-    const std::size_t found = text.substr(s, v - s).find(name);
+    const std::size_t found = first_occurrence(text.substr(s, v - s), name);
     if (found == std::string_view::npos) continue;
     const auto k = static_cast<std::uint32_t>(s + found);
     maps.kwarg_names.insert_or_assign(name, source.location(TextRange::at(TextOffset(k), static_cast<std::uint32_t>(name.size()))));

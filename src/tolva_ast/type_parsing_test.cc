@@ -314,6 +314,21 @@ TEST(Resolvers, KeywordNamesFoundInTheSourceOnly) {
   EXPECT_EQ(r.kwargs.find("\xC3\xA9t\xC3\xA9")->range, m.range("v"));
 }
 
+TEST(Resolvers, ANormalisedKeywordNameIsFoundWhereItsTextFirstStandsBeforeTheValue) {
+  // The search covers the text from the keyword to its value, comments and
+  // line breaks in between included; a partial match ("owne") is passed.
+  const MarkedSource m(
+      "from tolva import online\n"
+      "@online(\xEF\xBD\x8F\xEF\xBD\x97\xEF\xBD\x8E\xEF\xBD\x85\xEF\xBD\x92  # owne‹k›owner‹/k›owner\n"
+      "  = ‹v›1‹/v›)\n"
+      "def r(): pass\n");
+  const Analysis analysis = analyse(m);
+  const ResolverAST& r = analysis.function("r");
+  EXPECT_EQ(keys(r.kwarg_names), (std::vector<std::string>{"owner"}));
+  EXPECT_EQ(r.kwarg_names.find("owner")->range, m.range("k"));
+  EXPECT_EQ(r.kwargs.find("owner")->range, m.range("v"));
+}
+
 TEST(Resolvers, PositionsCountCharactersAfterBomTabsAndNonAscii) {
   const MarkedSource m(
       "\xEF\xBB\xBF‹bom›from tolva import online\r\n"
