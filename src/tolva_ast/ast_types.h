@@ -18,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -53,6 +54,87 @@ struct Location {
   }
 };
 
+// A list of values in one allocation, like std::vector but with a 32-bit
+// size and capacity: 16 bytes, so that a TextMap with its index pointer
+// takes no more room in a record than a vector alone (records hold many
+// maps, most of them small or empty). T's move must not throw.
+template <class T>
+class CompactList {
+ public:
+  CompactList() = default;
+  CompactList(const CompactList& other) {
+    if (other.size_ == 0) return;
+    T* data = allocate(other.size_);
+    try {
+      std::uninitialized_copy(other.data_, other.data_ + other.size_, data);
+    } catch (...) {
+      std::allocator<T>().deallocate(data, other.size_);
+      throw;
+    }
+    data_ = data;
+    size_ = capacity_ = other.size_;
+  }
+  CompactList(CompactList&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  CompactList& operator=(CompactList other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~CompactList() {
+    clear();
+    if (data_ != nullptr) std::allocator<T>().deallocate(data_, capacity_);
+  }
+
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+
+  void reserve(std::size_t n) {
+    if (n > capacity_) move_to(n);
+  }
+  template <class... Args>
+  void emplace_back(Args&&... args) {
+    if (size_ == capacity_) move_to(capacity_ == 0 ? 1 : 2 * std::size_t{capacity_});  // as std::vector grows
+    std::construct_at(data_ + size_, std::forward<Args>(args)...);
+    ++size_;
+  }
+  // Keeps the allocation, like std::vector.
+  void clear() {
+    std::destroy_n(data_, size_);
+    size_ = 0;
+  }
+
+ private:
+  static_assert(std::is_nothrow_move_constructible_v<T>);
+
+  static T* allocate(std::size_t n) {
+    tolva::check(n <= std::numeric_limits<std::uint32_t>::max(), "a compact list holds fewer than 2^32 values");
+    return std::allocator<T>().allocate(n);
+  }
+  // Moves the values into a new allocation of `capacity` (at least size_).
+  void move_to(std::size_t capacity) {
+    T* data = allocate(capacity);
+    if (data_ != nullptr) {
+      std::uninitialized_move(data_, data_ + size_, data);
+      std::destroy_n(data_, size_);
+      std::allocator<T>().deallocate(data_, capacity_);
+    }
+    data_ = data;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+  }
+
+  T* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
+
 // How a TextMap hashes and compares its keys. The keys come from the user's
 // source, so the hash is the process's keyed one (support/keyed_hash.h):
 // no file can choose keys that crowd the index. (Tests count the calls
@@ -71,6 +153,10 @@ struct TextKeyTraits {
 // empty or naming one entry together with the low 32 bits of its key's
 // hash; at most half of the slots are used. Inserting and finding cost O(1)
 // on average at every size; growing the index reuses the stored hashes.
+//
+// A map takes 24 bytes in its record (a CompactList and the index
+// pointer), the size of a std::vector; a map without index allocates only
+// its entries.
 //
 // Invariant: `slots_` is null exactly when size() <= kScanLimit; otherwise
 // every entry has one slot, reached from its hash's slot without passing an
@@ -226,7 +312,7 @@ class TextMap {
     slots_ = std::move(slots);
   }
 
-  std::vector<Entry> entries_;
+  CompactList<Entry> entries_;
   std::unique_ptr<Slot[]> slots_;  // the index; null up to kScanLimit entries
 };
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -239,6 +240,57 @@ TEST(TextMap, CopiesMovesAndClearingKeepTheIndexRight) {
       EXPECT_EQ(reused->begin()->first, key_of(7)) << n;
     }
   }
+}
+
+// A value that counts the live ones; its copy throws once `copies_left`
+// runs out.
+struct Tracked {
+  static inline int live = 0;
+  static inline int copies_left = 1 << 30;
+  int value;
+  explicit Tracked(int v) : value(v) { ++live; }
+  Tracked(const Tracked& other) : value(other.value) {
+    if (copies_left-- == 0) throw std::runtime_error("copy refused");
+    ++live;
+  }
+  Tracked(Tracked&& other) noexcept : value(other.value) { ++live; }
+  Tracked& operator=(const Tracked&) = default;
+  ~Tracked() { --live; }
+};
+
+TEST(CompactList, GrowsCopiesMovesAndDestroysEveryValueOnce) {
+  {
+    CompactList<Tracked> list;
+    for (int i = 0; i < 100; ++i) list.emplace_back(i);
+    EXPECT_EQ(Tracked::live, 100);
+    CompactList<Tracked> copy(list);
+    EXPECT_EQ(Tracked::live, 200);
+    CompactList<Tracked> moved(std::move(copy));
+    EXPECT_EQ(Tracked::live, 200);
+    EXPECT_TRUE(copy.empty());
+    moved = list;
+    EXPECT_EQ(Tracked::live, 200);
+    list.reserve(1000);
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(list[i].value, i);
+    ASSERT_EQ(moved.size(), 100u);
+    EXPECT_EQ((moved.end() - 1)->value, 99);
+
+    // A copy that fails part way leaves nothing behind and the source whole.
+    Tracked::copies_left = 40;
+    EXPECT_THROW(CompactList<Tracked>{list}, std::runtime_error);
+    Tracked::copies_left = 1 << 30;
+    EXPECT_EQ(Tracked::live, 200);
+    list.clear();
+    EXPECT_EQ(Tracked::live, 100);
+    list.emplace_back(7);
+    EXPECT_EQ(list[0].value, 7);
+  }
+  EXPECT_EQ(Tracked::live, 0);
+}
+
+TEST(TextMap, TakesTheRoomOfAVectorInARecord) {
+  EXPECT_EQ(sizeof(LocationMap), sizeof(std::vector<int>));
+  EXPECT_EQ(sizeof(TextMap<FeatureFieldAST>), sizeof(std::vector<int>));
 }
 
 TEST(TextMap, AppendingAPresentKeyIsABrokenInvariant) {
