@@ -12,13 +12,20 @@
 // `TextMap`s: entries in insertion order, one per key (a later insertion of
 // a key replaces the value in place). Their order carries no meaning.
 
+#include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
+#include <type_traits>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "support/fatal_error.h"
+#include "support/keyed_hash.h"
 
 namespace tolva_ast {
 
@@ -47,28 +54,157 @@ struct Location {
   }
 };
 
+// A list of values in one allocation, like std::vector but with a 32-bit
+// size and capacity: 16 bytes, so that a TextMap with its index pointer
+// takes no more room in a record than a vector alone (records hold many
+// maps, most of them small or empty). T's move must not throw.
+template <class T>
+class CompactList {
+ public:
+  CompactList() = default;
+  CompactList(const CompactList& other) {
+    if (other.size_ == 0) return;
+    T* data = allocate(other.size_);
+    try {
+      std::uninitialized_copy(other.data_, other.data_ + other.size_, data);
+    } catch (...) {
+      std::allocator<T>().deallocate(data, other.size_);
+      throw;
+    }
+    data_ = data;
+    size_ = capacity_ = other.size_;
+  }
+  CompactList(CompactList&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)),
+        size_(std::exchange(other.size_, 0)),
+        capacity_(std::exchange(other.capacity_, 0)) {}
+  CompactList& operator=(CompactList other) noexcept {
+    std::swap(data_, other.data_);
+    std::swap(size_, other.size_);
+    std::swap(capacity_, other.capacity_);
+    return *this;
+  }
+  ~CompactList() {
+    clear();
+    if (data_ != nullptr) std::allocator<T>().deallocate(data_, capacity_);
+  }
+
+  bool empty() const { return size_ == 0; }
+  std::size_t size() const { return size_; }
+  const T* begin() const { return data_; }
+  const T* end() const { return data_ + size_; }
+  T& operator[](std::size_t i) { return data_[i]; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+
+  void reserve(std::size_t n) {
+    if (n > capacity_) move_to(n);
+  }
+  template <class... Args>
+  void emplace_back(Args&&... args) {
+    if (size_ == capacity_) move_to(capacity_ == 0 ? 1 : 2 * std::size_t{capacity_});  // as std::vector grows
+    std::construct_at(data_ + size_, std::forward<Args>(args)...);
+    ++size_;
+  }
+  // Keeps the allocation, like std::vector.
+  void clear() {
+    std::destroy_n(data_, size_);
+    size_ = 0;
+  }
+
+ private:
+  static_assert(std::is_nothrow_move_constructible_v<T>);
+
+  static T* allocate(std::size_t n) {
+    tolva::check(n <= std::numeric_limits<std::uint32_t>::max(), "a compact list holds fewer than 2^32 values");
+    return std::allocator<T>().allocate(n);
+  }
+  // Moves the values into a new allocation of `capacity` (at least size_).
+  void move_to(std::size_t capacity) {
+    T* data = allocate(capacity);
+    if (data_ != nullptr) {
+      std::uninitialized_move(data_, data_ + size_, data);
+      std::destroy_n(data_, size_);
+      std::allocator<T>().deallocate(data_, capacity_);
+    }
+    data_ = data;
+    capacity_ = static_cast<std::uint32_t>(capacity);
+  }
+
+  T* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
+
+// How a TextMap hashes and compares its keys. The keys come from the user's
+// source, so the hash is the process's keyed one (support/keyed_hash.h):
+// no file can choose keys that crowd the index. (Tests count the calls
+// through traits of their own.)
+struct TextKeyTraits {
+  static std::uint64_t hash(std::string_view key) noexcept { return tolva::keyed_hash(key); }
+  static bool equal(std::string_view a, std::string_view b) noexcept { return a == b; }
+};
+
 // A map from text keys to values: entries in insertion order, each key once.
-template <class V>
+//
+// A map of up to kScanLimit entries finds a key by scanning its entries
+// (most records' maps hold a handful, and then this is the cheapest way). A
+// larger one keeps an index beside them: an open-addressing table of
+// slot_count(size()) slots, probed linearly from the key's hash, each slot
+// empty or naming one entry together with the low 32 bits of its key's
+// hash; at most half of the slots are used. Inserting and finding cost O(1)
+// on average at every size; growing the index reuses the stored hashes.
+//
+// A map takes 24 bytes in its record (a CompactList and the index
+// pointer), the size of a std::vector; a map without index allocates only
+// its entries.
+//
+// Invariant: `slots_` is null exactly when size() <= kScanLimit; otherwise
+// every entry has one slot, reached from its hash's slot without passing an
+// empty one.
+template <class V, class Keys = TextKeyTraits>
 class TextMap {
  public:
   using Entry = std::pair<std::string, V>;
+  static constexpr std::size_t kScanLimit = 8;
 
-  // Replaces the value of `key` in place, or appends a new entry.
+  TextMap() = default;
+  TextMap(const TextMap& other) : entries_(other.entries_), slots_(copy_of_slots(other)) {}
+  TextMap(TextMap&& other) noexcept : entries_(std::move(other.entries_)), slots_(std::move(other.slots_)) {}
+  TextMap& operator=(const TextMap& other) {
+    if (this != &other) *this = TextMap(other);
+    return *this;
+  }
+  TextMap& operator=(TextMap&& other) noexcept {
+    if (this != &other) {
+      entries_ = std::move(other.entries_);
+      other.entries_.clear();
+      slots_ = std::move(other.slots_);
+    }
+    return *this;
+  }
+  ~TextMap() = default;
+
+  // Replaces the value of `key` in place (the entry keeps its position), or
+  // appends a new entry.
   void insert_or_assign(std::string_view key, V value) {
-    if (V* existing = find(key)) {
-      *existing = std::move(value);
+    const Place place = place_of(key);
+    if (place.entry != kAbsent) {
+      entries_[place.entry].second = std::move(value);
     } else {
-      entries_.emplace_back(std::string(key), std::move(value));
+      append_at(place, std::string(key), std::move(value));
     }
   }
-  // Appends without looking for `key`; the caller knows it is absent.
-  void append_new(std::string key, V value) { entries_.emplace_back(std::move(key), std::move(value)); }
+  // Appends an entry for `key`, which the caller knows to be absent (a
+  // present one is a broken invariant: FatalError).
+  void append_new(std::string key, V value) {
+    const Place place = place_of(key);
+    tolva::check(place.entry == kAbsent, "a key appended to a text map is new to it");
+    append_at(place, std::move(key), std::move(value));
+  }
 
   V* find(std::string_view key) {
-    for (Entry& entry : entries_) {
-      if (entry.first == key) return &entry.second;
-    }
-    return nullptr;
+    const Place place = place_of(key);
+    return place.entry == kAbsent ? nullptr : &entries_[place.entry].second;
   }
   const V* find(std::string_view key) const { return const_cast<TextMap*>(this)->find(key); }
 
@@ -77,8 +213,12 @@ class TextMap {
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
   void reserve(std::size_t n) { entries_.reserve(n); }
-  void clear() { entries_.clear(); }
+  void clear() {
+    entries_.clear();
+    slots_.reset();
+  }
 
+  // The same keys with equal values, in whatever order.
   bool operator==(const TextMap& other) const {
     if (size() != other.size()) return false;
     for (const Entry& entry : entries_) {
@@ -89,7 +229,91 @@ class TextMap {
   }
 
  private:
-  std::vector<Entry> entries_;
+  struct Slot {
+    std::uint32_t entry;  // the entry's position plus one; 0 for an empty slot
+    std::uint32_t hash;   // the low 32 bits of the entry's key's hash
+  };
+  static constexpr std::size_t kAbsent = static_cast<std::size_t>(-1);
+
+  // Where a key is, or where it would go.
+  struct Place {
+    std::size_t entry = kAbsent;  // the key's entry, or kAbsent
+    std::size_t slot = 0;         // indexed and absent: the empty slot that the key would take
+    std::uint32_t hash = 0;       // indexed: the low 32 bits of the key's hash
+  };
+
+  // The number of slots of the index of a map of `entries` entries (more
+  // than kScanLimit): the least power of two that leaves half of them free.
+  static std::size_t slot_count(std::size_t entries) { return std::bit_ceil(2 * entries); }
+
+  static std::unique_ptr<Slot[]> copy_of_slots(const TextMap& other) {
+    if (other.slots_ == nullptr) return nullptr;
+    const std::size_t count = slot_count(other.entries_.size());
+    auto slots = std::make_unique_for_overwrite<Slot[]>(count);
+    std::copy(other.slots_.get(), other.slots_.get() + count, slots.get());
+    return slots;
+  }
+
+  Place place_of(std::string_view key) const {
+    if (slots_ == nullptr) {
+      for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (Keys::equal(entries_[i].first, key)) return Place{i, 0, 0};
+      }
+      return Place{};
+    }
+    const auto hash = static_cast<std::uint32_t>(Keys::hash(key));
+    const std::size_t mask = slot_count(entries_.size()) - 1;
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      const Slot& s = slots_[slot];
+      if (s.entry == 0) return Place{kAbsent, slot, hash};
+      if (s.hash == hash && Keys::equal(entries_[s.entry - 1].first, key)) return Place{s.entry - 1, slot, hash};
+    }
+  }
+
+  // Puts `slot` into the first empty slot of its probe sequence in `slots`
+  // (`mask` + 1 of them).
+  static void put(Slot* slots, std::size_t mask, Slot slot) {
+    std::size_t at = slot.hash & mask;
+    while (slots[at].entry != 0) at = (at + 1) & mask;
+    slots[at] = slot;
+  }
+
+  // Appends the entry of an absent key; `place` is place_of(key). Nothing
+  // changes when an allocation fails.
+  void append_at(const Place& place, std::string key, V value) {
+    const std::size_t size = entries_.size() + 1;
+    if (size <= kScanLimit) {
+      entries_.emplace_back(std::move(key), std::move(value));
+      return;
+    }
+    tolva::check(size < std::numeric_limits<std::uint32_t>::max(), "a text map holds fewer than 2^32 - 1 entries");
+    if (slots_ != nullptr && slot_count(size) == slot_count(size - 1)) {
+      entries_.emplace_back(std::move(key), std::move(value));
+      slots_[place.slot] = Slot{static_cast<std::uint32_t>(size), place.hash};
+      return;
+    }
+    // A new index, the first one or one of twice the slots, filled once the
+    // entry is in.
+    const std::size_t count = slot_count(size);
+    std::unique_ptr<Slot[]> slots = std::make_unique<Slot[]>(count);  // all empty
+    entries_.emplace_back(std::move(key), std::move(value));
+    const std::size_t mask = count - 1;
+    if (slots_ == nullptr) {
+      for (std::size_t i = 0; i < size; ++i) {
+        put(slots.get(), mask, Slot{static_cast<std::uint32_t>(i + 1), static_cast<std::uint32_t>(Keys::hash(entries_[i].first))});
+      }
+    } else {
+      const std::size_t old_count = slot_count(size - 1);
+      for (std::size_t i = 0; i < old_count; ++i) {
+        if (slots_[i].entry != 0) put(slots.get(), mask, slots_[i]);
+      }
+      put(slots.get(), mask, Slot{static_cast<std::uint32_t>(size), place.hash});
+    }
+    slots_ = std::move(slots);
+  }
+
+  CompactList<Entry> entries_;
+  std::unique_ptr<Slot[]> slots_;  // the index; null up to kScanLimit entries
 };
 
 using LocationMap = TextMap<Location>;

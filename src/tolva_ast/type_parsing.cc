@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 #include <utility>
 
 #include "source_file/line_index.h"
@@ -59,6 +58,17 @@ class DefinitionCollector final : public statement_visitor::StatementVisitor {
     }
   }
 };
+
+// The offset of the first occurrence of `pattern` in `text`, or npos. A
+// keyword's text nearly always begins with its name; otherwise (a name the
+// lexer normalised) glibc's memmem searches in time linear in both lengths,
+// where a plain search could compare every offset with most of the pattern.
+std::size_t first_occurrence(std::string_view text, std::string_view pattern) {
+  if (text.starts_with(pattern)) return 0;
+  if (pattern.empty()) return 0;
+  const void* found = ::memmem(text.data(), text.size(), pattern.data(), pattern.size());
+  return found == nullptr ? std::string_view::npos : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
 
 // The dict maps of one resolver decorator call: for each named keyword whose
 // value is a dict display, its single-part string keys with the locations of
@@ -200,7 +210,7 @@ struct CommentEntry {
 
 // The field metadata of the candidates, by field name (a later candidate's
 // block replaces an earlier one's of the same name).
-using MetadataMap = std::unordered_map<std::string_view, FieldCommentMetadata>;
+using MetadataMap = TextMap<FieldCommentMetadata>;
 
 MetadataMap collect_metadata(const ParsedFileCache& file, const StmtClassDefinition& klass,
                              std::span<const Stmt* const> candidates, std::span<const std::string_view> names,
@@ -235,8 +245,8 @@ MetadataMap collect_metadata(const ParsedFileCache& file, const StmtClassDefinit
 
 const FieldCommentMetadata& metadata_for(const MetadataMap& metadata, std::string_view name) {
   static const FieldCommentMetadata& kEmpty = *new FieldCommentMetadata();
-  const auto it = metadata.find(name);
-  return it == metadata.end() ? kEmpty : it->second;
+  const FieldCommentMetadata* found = metadata.find(name);
+  return found == nullptr ? kEmpty : *found;
 }
 
 std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, const StmtClassDefinition& klass,
@@ -289,12 +299,10 @@ std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, co
     record.annotations.push_back(std::move(field));
   }
 
-  // The field map, built as a list with an index by name, then moved into
-  // the record in insertion order.
-  std::vector<FeatureFieldAST> fields;
-  std::unordered_map<std::string_view, std::size_t> field_index;
+  // The field map: the first annotated statement of each name, then the
+  // plain assignments, each adding its name or updating the entry.
   for (const FeatureFieldAST& annotated : record.annotations) {
-    if (field_index.try_emplace(annotated.field_name, fields.size()).second) fields.push_back(annotated);
+    if (record.fields.find(annotated.field_name) == nullptr) record.fields.append_new(annotated.field_name, annotated);
   }
   for (std::size_t i = 0; i < candidates.size(); ++i) {
     const auto* assignment = candidates[i]->as<StmtAssignment>();
@@ -308,12 +316,12 @@ std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, co
       field.kwarg_names = std::move(maps.kwarg_names);
       field.kwargs = std::move(maps.kwargs);
     }
-    const auto [it, inserted] = field_index.try_emplace(names[i], fields.size());
-    if (inserted) {
-      fields.push_back(std::move(field));
+    FeatureFieldAST* const existing = record.fields.find(names[i]);
+    if (existing == nullptr) {
+      record.fields.append_new(std::string(names[i]), std::move(field));
       continue;
     }
-    FeatureFieldAST& entry = fields[it->second];
+    FeatureFieldAST& entry = *existing;
     if (!entry.comment.has_value()) entry.comment = field_metadata.comment;
     if (!entry.description.has_value()) entry.description = field_metadata.description;
     if (!entry.owner.has_value()) entry.owner = field_metadata.owner;
@@ -321,11 +329,6 @@ std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, co
     entry.feature_call = std::move(field.feature_call);
     entry.kwarg_names = std::move(field.kwarg_names);
     entry.kwargs = std::move(field.kwargs);
-  }
-  record.fields.reserve(fields.size());
-  for (FeatureFieldAST& field : fields) {
-    std::string key = field.field_name;
-    record.fields.append_new(std::move(key), std::move(field));
   }
 
   record.decorator_location = source.location(decorator->expression->range);
@@ -370,24 +373,29 @@ std::string_view indentation(std::string_view line) {
 
 }  // namespace
 
+DecoratorNames::DecoratorNames(std::vector<std::string_view> names) : names_(std::move(names)), sorted_(names_) {
+  std::sort(sorted_.begin(), sorted_.end());
+  sorted_.erase(std::unique(sorted_.begin(), sorted_.end()), sorted_.end());
+}
+
 bool DecoratorNames::contains(std::string_view name) const {
-  return std::find(names_.begin(), names_.end(), name) != names_.end();
+  return std::binary_search(sorted_.begin(), sorted_.end(), name);
 }
 
 DecoratorNames collect_import_names_for_symbols_from_map(const ImportMap& imports,
                                                          std::span<const std::string_view> modules,
                                                          std::span<const std::string_view> symbols) {
-  DecoratorNames names;
+  std::vector<std::string_view> names;
   for (const std::string_view module : modules) {
     const auto entry = imports.find(module);
     if (entry == imports.end()) continue;
     for (const std::string_view symbol : symbols) {
       const auto locals = entry->second.find(symbol);
       if (locals == entry->second.end()) continue;
-      for (const std::string& local : locals->second) names.add(local);
+      for (const std::string& local : locals->second) names.push_back(local);
     }
   }
-  return names;
+  return DecoratorNames(std::move(names));
 }
 
 Range expr_to_range(const Expr& expr, PositionConverter& source) { return source.range(expr.range); }
@@ -407,7 +415,7 @@ KeywordLocationMaps keyword_location_maps(std::span<const Keyword> keywords, Fil
     const std::uint32_t v = keyword.value->range.start().raw;
     if (s >= v || v > text.size()) continue;
     const std::string_view name = keyword.arg->as_str();
-    const std::size_t found = text.substr(s, v - s).find(name);
+    const std::size_t found = first_occurrence(text.substr(s, v - s), name);
     if (found == std::string_view::npos) continue;
     const auto k = static_cast<std::uint32_t>(s + found);
     maps.kwarg_names.insert_or_assign(name, source.location(TextRange::at(TextOffset(k), static_cast<std::uint32_t>(name.size()))));

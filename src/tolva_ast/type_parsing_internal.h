@@ -38,16 +38,21 @@ struct FieldCommentMetadata {
 
 // A decorator name set: the local names under which a file's top-level
 // from-imports bind the decorator symbols. Views into the file's ImportMap.
+// A file may import a symbol under any number of aliases, and every
+// decorator of the file asks the set: `contains` is a binary search.
 class DecoratorNames {
  public:
-  void add(std::string_view name) { names_.push_back(name); }
+  DecoratorNames() = default;
+  // `names` in the order they were found (a name may repeat).
+  explicit DecoratorNames(std::vector<std::string_view> names);
   bool empty() const { return names_.empty(); }
   bool contains(std::string_view name) const;
-  // The names in the order they were found (a name may repeat).
+  // The names in the order they were found.
   std::span<const std::string_view> names() const { return names_; }
 
  private:
   std::vector<std::string_view> names_;
+  std::vector<std::string_view> sorted_;  // names_ in byte order, each once
 };
 
 // The local names that `imports` holds for any symbol of `symbols` from any

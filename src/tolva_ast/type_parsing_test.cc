@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -311,6 +312,21 @@ TEST(Resolvers, KeywordNamesFoundInTheSourceOnly) {
   EXPECT_EQ(keys(r.kwarg_names), (std::vector<std::string>{"\xC3\xA9t\xC3\xA9"}));
   EXPECT_EQ(r.kwarg_names.find("\xC3\xA9t\xC3\xA9")->range, m.range("k"));
   EXPECT_EQ(r.kwargs.find("\xC3\xA9t\xC3\xA9")->range, m.range("v"));
+}
+
+TEST(Resolvers, ANormalisedKeywordNameIsFoundWhereItsTextFirstStandsBeforeTheValue) {
+  // The search covers the text from the keyword to its value, comments and
+  // line breaks in between included; a partial match ("owne") is passed.
+  const MarkedSource m(
+      "from tolva import online\n"
+      "@online(\xEF\xBD\x8F\xEF\xBD\x97\xEF\xBD\x8E\xEF\xBD\x85\xEF\xBD\x92  # owne‹k›owner‹/k›owner\n"
+      "  = ‹v›1‹/v›)\n"
+      "def r(): pass\n");
+  const Analysis analysis = analyse(m);
+  const ResolverAST& r = analysis.function("r");
+  EXPECT_EQ(keys(r.kwarg_names), (std::vector<std::string>{"owner"}));
+  EXPECT_EQ(r.kwarg_names.find("owner")->range, m.range("k"));
+  EXPECT_EQ(r.kwargs.find("owner")->range, m.range("v"));
 }
 
 TEST(Resolvers, PositionsCountCharactersAfterBomTabsAndNonAscii) {
@@ -686,6 +702,197 @@ TEST(DedentedSource, Lines) {
   for (const Case& c : cases) {
     EXPECT_EQ(dedented_source(c.text, c.start, c.end), c.expected) << ::testing::PrintToString(c.text);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Maps of many entries
+
+// A file written piece by piece, with the range of each piece that is to be
+// located (ASCII only, so a character is a byte).
+class GeneratedSource {
+ public:
+  Range put(std::string_view piece) {
+    const Position start = here();
+    text_ += piece;
+    return Range{start, here()};
+  }
+  void line_break() {
+    text_ += '\n';
+    ++line_;
+    line_start_ = text_.size();
+  }
+  const std::string& text() const { return text_; }
+
+ private:
+  Position here() const {
+    return Position{line_, static_cast<std::uint32_t>(text_.size() - line_start_)};
+  }
+  std::string text_;
+  std::uint32_t line_ = 0;
+  std::size_t line_start_ = 0;
+};
+
+// The entries that a map should hold: the keys in the order of their first
+// insertion, each with the value of its last one.
+template <class V>
+class ExpectedMap {
+ public:
+  void insert(const std::string& key, V value) {
+    const auto [it, inserted] = position_.try_emplace(key, entries_.size());
+    if (inserted) {
+      entries_.emplace_back(key, std::move(value));
+    } else {
+      entries_[it->second].second = std::move(value);
+    }
+  }
+  const std::vector<std::pair<std::string, V>>& entries() const { return entries_; }
+
+ private:
+  std::vector<std::pair<std::string, V>> entries_;
+  std::map<std::string, std::size_t> position_;
+};
+
+// The map's keys in its order with the range of each value, against the
+// expected ones; the first difference fails.
+template <class V, class RangeOf>
+void expect_entries(const TextMap<V>& map, const ExpectedMap<Range>& expected, RangeOf range_of, const char* what) {
+  ASSERT_EQ(map.size(), expected.entries().size()) << what;
+  std::size_t i = 0;
+  for (const auto& [key, value] : map) {
+    const auto& [expected_key, expected_range] = expected.entries()[i];
+    ASSERT_EQ(key, expected_key) << what << ", entry " << i;
+    ASSERT_EQ(range_of(value), expected_range) << what << ", entry " << i << " (" << key << ")";
+    ++i;
+  }
+}
+
+Range location_range(const Location& location) { return location.range; }
+
+// Each record map of a generated file of 20,000 entries a map, with a name
+// repeated now and then where the grammar lets it: the keys in the order of
+// their first occurrence, each with the locations of its last one.
+TEST(ManyEntries, EveryMapKeepsFirstPositionsAndLastLocations) {
+  constexpr std::size_t kEntries = 20000;
+  const auto repeated = [](std::size_t i) { return i % 97 == 5 || i + 1 == kEntries; };
+  const auto name = [](std::string_view prefix, std::size_t i) {
+    std::string out(prefix);
+    out += std::to_string(i);
+    return out;
+  };
+  GeneratedSource source;
+  source.put("from tolva import online");
+  source.line_break();
+  source.put("from tolva.features import features");
+  source.line_break();
+
+  // A function of many parameters, the repeated ones again as keyword-only
+  // parameters with an annotation.
+  ExpectedMap<Range> arg_locations;
+  ExpectedMap<Range> arg_annotations;
+  std::vector<std::string> args_in_order;
+  source.put("def many(");
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    arg_locations.insert(name("p", i), source.put(name("p", i)));
+    args_in_order.push_back(name("p", i));
+    source.put(", ");
+  }
+  source.put("*");
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    if (!repeated(i)) continue;
+    source.put(", ");
+    const Range name_range = source.put(name("p", i));
+    source.put(": ");
+    const Range annotation = source.put("int");
+    arg_locations.insert(name("p", i), Range{name_range.start, annotation.end});
+    arg_annotations.insert(name("p", i), annotation);
+    args_in_order.push_back(name("p", i));
+  }
+  source.put("):");
+  source.line_break();
+  source.put("    pass");
+  source.line_break();
+
+  // A resolver whose decorator call has many keyword arguments (a call
+  // that repeats one does not parse) and a dict display of many keys, some
+  // repeated.
+  ExpectedMap<Range> kwarg_names;
+  ExpectedMap<Range> kwargs;
+  ExpectedMap<Range> key_names;
+  ExpectedMap<Range> key_values;
+  const auto put_keywords = [&](std::size_t i, ExpectedMap<Range>& names, ExpectedMap<Range>& values) {
+    names.insert(name("k", i), source.put(name("k", i)));
+    source.put("=");
+    values.insert(name("k", i), source.put(std::to_string(i * 3)));
+    source.put(", ");
+  };
+  source.put("@online(");
+  for (std::size_t i = 0; i < kEntries; ++i) put_keywords(i, kwarg_names, kwargs);
+  const Range tags_name = source.put("tags");
+  source.put("=");
+  const Position dict_start = source.put("{").start;
+  const auto put_key = [&](std::size_t i) {
+    std::string literal = "'";
+    literal += name("d", i);
+    literal += '\'';
+    key_names.insert(name("d", i), source.put(literal));
+    source.put(": ");
+    key_values.insert(name("d", i), source.put(name("v", i)));
+    source.put(", ");
+  };
+  for (std::size_t i = 0; i < kEntries; ++i) put_key(i);
+  for (std::size_t i = 0; i < kEntries; ++i) {
+    if (repeated(i)) put_key(i);
+  }
+  kwarg_names.insert("tags", tags_name);
+  kwargs.insert("tags", Range{dict_start, source.put("}").end});
+  source.put(")");
+  source.line_break();
+  source.put("def resolver():");
+  source.line_break();
+  source.put("    pass");
+  source.line_break();
+
+  // A feature class whose field's call has many keyword arguments.
+  ExpectedMap<Range> field_kwarg_names;
+  ExpectedMap<Range> field_kwargs;
+  source.put("@features");
+  source.line_break();
+  source.put("class Many:");
+  source.line_break();
+  source.put("    x: int = feature(");
+  for (std::size_t i = 0; i < kEntries; ++i) put_keywords(i, field_kwarg_names, field_kwargs);
+  source.put(")");
+  source.line_break();
+
+  const Analysis analysis = analyse(source.text());
+  ASSERT_EQ(analysis.result.functions.size(), 2u);
+  const ResolverAST& many = analysis.function("many");
+  EXPECT_EQ(many.args_in_order, args_in_order);
+  expect_entries(many.args, arg_locations, [](const FunctionArgAST& arg) { return arg.arg_location.range; },
+                 "args");
+  for (const auto& [key, arg] : many.args) {
+    ASSERT_EQ(arg.arg_name, key);
+    ASSERT_EQ(arg.annotation.has_value(), repeated(std::stoul(key.substr(1)))) << key;
+  }
+  ExpectedMap<Range> annotations_found;
+  for (const auto& [key, arg] : many.args) {
+    if (arg.annotation.has_value()) annotations_found.insert(key, arg.annotation->range);
+  }
+  EXPECT_EQ(annotations_found.entries(), arg_annotations.entries());
+
+  const ResolverAST& resolver = analysis.function("resolver");
+  expect_entries(resolver.kwarg_names, kwarg_names, location_range, "decorator kwarg_names");
+  expect_entries(resolver.kwargs, kwargs, location_range, "decorator kwargs");
+  ASSERT_EQ(resolver.kwarg_dict_key_names.size(), 1u);
+  ASSERT_EQ(resolver.kwarg_dict_values.size(), 1u);
+  expect_entries(*resolver.kwarg_dict_key_names.find("tags"), key_names, location_range, "dict key names");
+  expect_entries(*resolver.kwarg_dict_values.find("tags"), key_values, location_range, "dict values");
+
+  ASSERT_EQ(analysis.result.feature_classes.size(), 1u);
+  const FeatureFieldAST* x = analysis.result.feature_classes.front().fields.find("x");
+  ASSERT_NE(x, nullptr);
+  expect_entries(x->kwarg_names, field_kwarg_names, location_range, "field kwarg_names");
+  expect_entries(x->kwargs, field_kwargs, location_range, "field kwargs");
 }
 
 TEST(FeatureFieldName, WhatDefinesAField) {
