@@ -15,6 +15,9 @@
 // - A node's range runs from its first token's start to the end of the last
 //   consumed token that counts (Newline, Dedent and `;` do not), and is empty
 //   at that end when nothing was consumed since the node began: node_range.
+// - A speculative reading (read ahead, then keep or rewind) opens a
+//   SpeculativeReading for as long as it may rewind: a parse that reports
+//   only its first error must know which recorded errors may still go.
 // - All nodes, node lists and node texts go into arena(); nodes are trivially
 //   destructible and freeing the parse is freeing the arena.
 // - A broken invariant (a bump of the wrong kind, a loop that stops
