@@ -170,6 +170,7 @@ TEST(ParseModule, StopsOnlyOnceTheFirstErrorIsSettled) {
       {"with (a $ b) as c:\n  pass\n", "Got unexpected token $ at byte range 8..9"},
       {"with (a, b $):\n  pass\n", "Got unexpected token $ at byte range 11..12"},
       {"with (a as b, c d):\n  pass\n", "Expected `,`, found name at byte range 16..17"},
+      {"with (a as b, $", "Got unexpected token $ at byte range 14..15"},
       {"match x $:\n  case 1: pass\n", "Got unexpected token $ at byte range 8..9"},
       {"match (x:\n  case 1: pass\n", "Expected `,`, found `:` at byte range 8..9"},
       {"match x, y\n", "Expected `:`, found newline at byte range 10..11"},

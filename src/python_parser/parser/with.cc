@@ -50,7 +50,12 @@ std::span<WithItem> parse_parenthesized_with_items(Parser& parser) {
     parser.parse_comma_separated_list(RecoveryContextKind::WithItemsParenthesized, TrailingComma::Allowed,
                                       [&](Parser& p) {
                                         ParsedWithItem item = parse_with_item(p, true);
-                                        if (item.item.target != nullptr) any_target = true;
+                                        if (item.item.target != nullptr && !any_target) {
+                                          // A target settles it: the reading is
+                                          // kept whatever follows.
+                                          any_target = true;
+                                          reading.reset();
+                                        }
                                         parsed.push(item);
                                       });
 
