@@ -4,9 +4,11 @@
 // "?" reach the escape commands). Any bytes in, no crash, no hang and no
 // FatalError out (a FatalError is a broken invariant of the front end, so
 // it is a finding), and each result holds its invariants:
-//   - the checked entry (parse_module for a module, parse for a cell)
-//     succeeds exactly when the full parse has no error, and otherwise
-//     answers the full parse's first error;
+//   - the checked entry (parse_module for a module, parse for a cell), whose
+//     parse stops as soon as its first error is settled, succeeds exactly
+//     when the full parse has no error, and otherwise answers the full
+//     parse's first error; so does parse_module_text, the parse cache's
+//     entry;
 //   - tokens lie inside the text and follow each other in order;
 //   - errors lie inside the text and no two consecutive ones start at the
 //     same offset, unless both are the lexer's;
@@ -112,6 +114,17 @@ void check(std::string_view source, python_parser::Mode mode) {
   if (answer.has_value() && !(*answer == parsed.errors.front())) {
     finding(std::string(entry) + " answers " + answer->display() + ", the full parse's first error is " +
             parsed.errors.front().display());
+  }
+  if (mode == python_parser::Mode::Module) {
+    // The entry of the parse cache, which hands its text over.
+    const python_parser::ModuleParseResult cached = python_parser::parse_module_text(std::string(source));
+    if (cached.has_value() != parsed.errors.empty() ||
+        (!cached.has_value() && !(cached.error() == parsed.errors.front()))) {
+      finding(std::string("parse_module_text ") +
+              (cached.has_value() ? "succeeds" : "answers " + cached.error().display()) +
+              " where the full parse " +
+              (parsed.errors.empty() ? std::string("succeeds") : "fails with " + parsed.errors.front().display()));
+    }
   }
 }
 

@@ -9,8 +9,8 @@ namespace python_parser {
 
 namespace {
 
-// The parse of the text that `tree` owns.
-Parsed<python_ast::Mod> parse_tree(std::shared_ptr<python_ast::ModuleTree> tree, Mode mode) {
+// The parse of the text that `tree` owns, reporting `report`.
+Parsed<python_ast::Mod> parse_tree(std::shared_ptr<python_ast::ModuleTree> tree, Mode mode, ErrorReport report) {
   // A tree takes about five to six bytes of nodes per byte of source; blocks
   // of at most half the source size keep the unused tail of the last one
   // small beside that.
@@ -18,25 +18,35 @@ Parsed<python_ast::Mod> parse_tree(std::shared_ptr<python_ast::ModuleTree> tree,
   ParserOutput output = [&] {
     // The tree's own text: node views point into it.
     Parser parser(tree->source(), mode, tree->arena());
+    if (report == ErrorReport::FirstOnly) parser.report_first_error_only();
     return std::move(parser).parse();
   }();
-  tree->set_root(*output.syntax);
+  // A FirstOnly parse with an error hands over no root.
+  if (output.syntax != nullptr) tree->set_root(*output.syntax);
   return Parsed<python_ast::Mod>{std::move(tree), output.syntax, std::move(output.tokens), std::move(output.errors),
                                  std::move(output.version_gated_errors)};
 }
 
-ModuleParseResult checked_module(Parsed<python_ast::Mod>&& unchecked) {
-  std::optional<Parsed<python_ast::ModModule>> parsed = try_into_module(std::move(unchecked));
+// The checked parse of the text that `tree` owns: it reports only its first
+// error, the one the full parse puts first, and stops once that is settled.
+ParseResult<python_ast::Mod> checked_tree(std::shared_ptr<python_ast::ModuleTree> tree, Mode mode) {
+  Parsed<python_ast::Mod> parsed = parse_tree(std::move(tree), mode, ErrorReport::FirstOnly);
+  if (parsed.errors.empty()) return parsed;
+  // The tree (its nodes so far) is dropped.
+  return std::move(parsed.errors.front());
+}
+
+ModuleParseResult checked_module(ParseResult<python_ast::Mod>&& checked) {
+  if (!checked) return std::move(checked).error();
+  std::optional<Parsed<python_ast::ModModule>> parsed = try_into_module(std::move(checked).value());
   tolva::check(parsed.has_value(), "a module parse gives a module");
-  if (parsed->errors.empty()) return std::move(*parsed);
-  // The tree, the tokens and the other errors are dropped.
-  return std::move(parsed->errors.front());
+  return std::move(*parsed);
 }
 
 }  // namespace
 
 Parsed<python_ast::Mod> parse_unchecked(std::string_view source, Mode mode) {
-  return parse_tree(std::make_shared<python_ast::ModuleTree>(std::string(source)), mode);
+  return parse_tree(std::make_shared<python_ast::ModuleTree>(std::string(source)), mode, ErrorReport::Every);
 }
 
 std::optional<Parsed<python_ast::ModModule>> try_into_module(Parsed<python_ast::Mod>&& parsed) {
@@ -47,16 +57,15 @@ std::optional<Parsed<python_ast::ModModule>> try_into_module(Parsed<python_ast::
 }
 
 ParseResult<python_ast::Mod> parse(std::string_view source, Mode mode) {
-  Parsed<python_ast::Mod> parsed = parse_unchecked(source, mode);
-  if (parsed.errors.empty()) return parsed;
-  // The tree, the tokens and the other errors are dropped.
-  return std::move(parsed.errors.front());
+  return checked_tree(std::make_shared<python_ast::ModuleTree>(std::string(source)), mode);
 }
 
-ModuleParseResult parse_module(std::string_view source) { return checked_module(parse_unchecked(source, Mode::Module)); }
+ModuleParseResult parse_module(std::string_view source) {
+  return checked_module(checked_tree(std::make_shared<python_ast::ModuleTree>(std::string(source)), Mode::Module));
+}
 
 ModuleParseResult parse_module_text(std::string source) {
-  return checked_module(parse_tree(std::make_shared<python_ast::ModuleTree>(std::move(source)), Mode::Module));
+  return checked_module(checked_tree(std::make_shared<python_ast::ModuleTree>(std::move(source)), Mode::Module));
 }
 
 std::optional<ParseError> checked_error(std::string_view source, Mode mode) {

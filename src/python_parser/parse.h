@@ -10,7 +10,11 @@
 // error: it always builds a complete tree and records every error it meets,
 // while the lexer records its own; the two lists are merged by start offset
 // (merge_errors). `parse_unchecked` hands over everything, errors included,
-// in any mode.
+// in any mode. The checked entries (parse_module, parse, checked_error) need
+// only the first error of that merged list: their parse stops as soon as no
+// later step can change it (Parser::settle_first_error), so a text that is
+// junk from its first bytes costs little more than reading it, and the
+// answer is the full parse's on every input.
 //
 // This header is the whole interface of the entries: it pulls in neither the
 // lexer nor the parser.

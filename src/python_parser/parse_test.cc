@@ -147,6 +147,52 @@ TEST(ParseModule, TakingTheTextAnswersTheSame) {
   }
 }
 
+// The checked parse stops once its first error is settled; each case reaches
+// one way of settling it, or of not settling yet, and is also read with a
+// long run of junk after it, which the stop must not let change the answer.
+TEST(ParseModule, StopsOnlyOnceTheFirstErrorIsSettled) {
+  const struct {
+    std::string_view text;
+    std::string_view first_error;
+  } cases[] = {
+      // Both lists have a first error: the lexer's wins a tie.
+      {"$", "Got unexpected token $ at byte range 0..1"},
+      {"x = (1 +\n$\n", "Got unexpected token $ at byte range 9..10"},
+      // The parser's starts first, before any lexical error.
+      {"def f(:\n  $\n", "Expected a parameter or the end of the parameter list at byte range 6..7"},
+      {"a = 1 2 '\n", "Simple statements must be separated by newlines or semicolons at byte range 6..7"},
+      // The parser's, where the lexer has none yet and has read past it.
+      {")", "Expected a statement at byte range 0..1"},
+      // The parser's error inside a bracket, after which the newline is
+      // lexed again as a logical one.
+      {"x = [1,\n  def\n", "Expected `]`, found newline at byte range 7..8"},
+      // Errors of readings that are undone, and of readings that are kept.
+      {"with (a $ b) as c:\n  pass\n", "Got unexpected token $ at byte range 8..9"},
+      {"with (a, b $):\n  pass\n", "Got unexpected token $ at byte range 11..12"},
+      {"with (a as b, c d):\n  pass\n", "Expected `,`, found name at byte range 16..17"},
+      {"with (a as b, $", "Got unexpected token $ at byte range 14..15"},
+      {"match x $:\n  case 1: pass\n", "Got unexpected token $ at byte range 8..9"},
+      {"match (x:\n  case 1: pass\n", "Expected `,`, found `:` at byte range 8..9"},
+      {"match x, y\n", "Expected `:`, found newline at byte range 10..11"},
+      // The lexer's unclosed-string error that the format spec's re-lexing
+      // drops.
+      {"f'{x:{r'}'}'\n", "f-string: expecting `}` at byte range 11..12"},
+      // An indentation error at the position of a later parser error.
+      {"if x:\n    y\n  z $\n", "unindent does not match any outer indentation level at byte range 14..14"},
+  };
+  for (const auto& c : cases) {
+    for (std::string text : {std::string(c.text), std::string(c.text) + std::string(20000, '$')}) {
+      SCOPED_TRACE(text.substr(0, 40));
+      const Parsed<python_ast::Mod> full = parse_unchecked(text, Mode::Module);
+      ASSERT_FALSE(full.errors.empty());
+      EXPECT_EQ(full.errors.front().display(), c.first_error);
+      const ModuleParseResult checked = parse_module_text(text);
+      ASSERT_FALSE(checked.has_value());
+      EXPECT_EQ(checked.error(), full.errors.front());
+    }
+  }
+}
+
 TEST(CheckedError, IsTheFirstErrorOfTheFullParseInEveryMode) {
   const struct {
     std::string_view text;

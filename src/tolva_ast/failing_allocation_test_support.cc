@@ -8,6 +8,8 @@ namespace {
 
 // The allocations still to succeed on this thread, or -1: unarmed.
 thread_local int allocations_before_failure = -1;
+// The bytes handed out on this thread.
+thread_local std::size_t bytes_allocated = 0;
 
 }  // namespace
 
@@ -15,6 +17,7 @@ namespace tolva_ast::testing {
 
 void fail_allocations_after(int count) noexcept { allocations_before_failure = count; }
 void stop_failing_allocations() noexcept { allocations_before_failure = -1; }
+std::size_t bytes_allocated_on_this_thread() noexcept { return bytes_allocated; }
 
 }  // namespace tolva_ast::testing
 
@@ -24,6 +27,7 @@ void stop_failing_allocations() noexcept { allocations_before_failure = -1; }
 void* operator new(std::size_t size) {
   if (allocations_before_failure == 0) throw std::bad_alloc();
   if (allocations_before_failure > 0) --allocations_before_failure;
+  bytes_allocated += size;
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }

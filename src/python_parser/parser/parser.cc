@@ -31,6 +31,30 @@ constexpr std::string_view kNotAtEnd = "Parser should be at the end of the file.
 
 ParserOutput Parser::parse() && {
   const python_ast::Mod* root = nullptr;
+  try {
+    root = parse_root();
+  } catch (const FirstErrorSettled&) {
+    // Nothing after the settled error can change the answer: the tree, the
+    // tokens and the other errors are not needed.
+    std::vector<ParseError> errors;
+    errors.push_back(std::move(*settled_error_));
+    return ParserOutput{nullptr, python_ast::Tokens(), std::move(errors), {}};
+  }
+  TokenSource::Finished finished = std::move(tokens_).finish();
+  std::vector<ParseError> errors = merge_errors(std::move(errors_), std::move(finished.errors));
+  if (report_ == ErrorReport::FirstOnly) {
+    // The parse ran to the end: the first error is the merge's, and the
+    // tree and tokens are only wanted when there is none.
+    if (!errors.empty()) {
+      errors.erase(errors.begin() + 1, errors.end());
+      return ParserOutput{nullptr, python_ast::Tokens(), std::move(errors), {}};
+    }
+  }
+  return ParserOutput{root, std::move(finished.tokens), std::move(errors), std::move(version_gated_errors_)};
+}
+
+const python_ast::Mod* Parser::parse_root() {
+  const python_ast::Mod* root = nullptr;
   if (mode_ == Mode::Expression || mode_ == Mode::ParenthesizedExpression) {
     // One expression list, an optional logical newline, and nothing else.
     TextOffset start = node_start();
@@ -51,10 +75,7 @@ ParserOutput Parser::parse() && {
     root = arena_.make<python_ast::ModModule>(TextRange(start_offset_, current_token_range().end()), body);
   }
   tolva::check(at(TokenKind::EndOfFile), kNotAtEnd);
-
-  TokenSource::Finished finished = std::move(tokens_).finish();
-  return ParserOutput{root, std::move(finished.tokens), merge_errors(std::move(errors_), std::move(finished.errors)),
-                      std::move(version_gated_errors_)};
+  return root;
 }
 
 std::string_view Parser::src_text(TextRange range) const {
@@ -80,6 +101,7 @@ void Parser::add_error(ParseErrorType error, TextRange range) {
   if (nesting_exceeded_) return;
   if (!errors_.empty() && errors_.back().range.start() == range.start()) return;
   errors_.push_back(ParseError{std::move(error), range});
+  if (report_ == ErrorReport::FirstOnly) watch_first_error_ = true;
 }
 
 void Parser::add_error(ParseErrorType::Kind kind, TextRange range) { add_error(ParseErrorType(kind), range); }
@@ -106,6 +128,11 @@ ParserCheckpoint Parser::checkpoint() const {
 }
 
 void Parser::rewind(const ParserCheckpoint& checkpoint) {
+  // A FirstOnly parse settles errors that no open reading can drop; a rewind
+  // outside one would drop errors it may have settled on.
+  if (report_ == ErrorReport::FirstOnly && speculations_ == 0) [[unlikely]] {
+    tolva::fatal("Parser::rewind: a first-error parse rewinds only inside a SpeculativeReading");
+  }
   tokens_.rewind(checkpoint.tokens);
   if (errors_.size() > checkpoint.errors_position) {
     errors_.erase(errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.errors_position), errors_.end());
@@ -174,6 +201,47 @@ void Parser::nesting_too_deep() {
   add_error(ParseErrorType::other(std::string(kNestingTooDeepMessage)), current_token_range());
   nesting_exceeded_ = true;
   while (!at(TokenKind::EndOfFile)) do_bump();
+}
+
+// The merged list's first error is the first error of the parser's list or
+// of the lexer's: the merge takes the parser's when it starts first, the
+// lexer's otherwise (merge_errors). The first error of the parser's list is
+// `front` once nothing can drop it: errors are only appended after it, and
+// only a rewind removes any, never one recorded before the outermost open
+// speculative reading. The lexer's list likewise: it loses errors only to a
+// rewind, or when the parser re-lexes the current token as something else
+// (re_lex_raw_string_in_format_spec and
+// re_lex_string_token_in_interpolation_element drop its unclosed-string
+// error); this runs as the current token is consumed, after which no hook
+// can reach it. So the answer is settled
+// - when both lists have a first error that nothing can drop; or
+// - outside any speculative reading, when the lexer has recorded no error
+//   yet and the parser's first error starts before the end of the token
+//   being consumed: the lexer has read that far, so each error it records
+//   from here on starts at or after that end (every lexical error lies in
+//   the token being lexed, or at the lexer's position, and its re-lexing
+//   restarts only after the last consumed token), and the parser's error
+//   starts first.
+void Parser::settle_first_error() {
+  if (errors_.empty()) {
+    // A rewind dropped every parser error.
+    watch_first_error_ = false;
+    return;
+  }
+  const bool speculating = speculations_ != 0;
+  if (speculating && speculation_errors_position_ == 0) return;
+  const ParseError& parser_first = errors_.front();
+  const std::vector<LexicalError>& lexical = tokens_.lexical_errors();
+  if (!lexical.empty() && (!speculating || speculation_lexical_errors_position_ != 0)) {
+    const LexicalError& lexical_first = lexical.front();
+    settled_error_ = parser_first.range.start() < lexical_first.range.start() ? parser_first
+                                                                             : ParseError::from(lexical_first);
+    throw FirstErrorSettled{};
+  }
+  if (!speculating && lexical.empty() && parser_first.range.start() < current_token_range().end()) {
+    settled_error_ = parser_first;
+    throw FirstErrorSettled{};
+  }
 }
 
 std::vector<ParseError> merge_errors(std::vector<ParseError> parser_errors, std::vector<LexicalError> lexical_errors) {

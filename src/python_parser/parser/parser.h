@@ -15,6 +15,9 @@
 // - A node's range runs from its first token's start to the end of the last
 //   consumed token that counts (Newline, Dedent and `;` do not), and is empty
 //   at that end when nothing was consumed since the node began: node_range.
+// - A speculative reading (read ahead, then keep or rewind) opens a
+//   SpeculativeReading for as long as it may rewind: a parse that reports
+//   only its first error must know which recorded errors may still go.
 // - All nodes, node lists and node texts go into arena(); nodes are trivially
 //   destructible and freeing the parse is freeing the arena.
 // - A broken invariant (a bump of the wrong kind, a loop that stops
@@ -60,6 +63,13 @@ struct ParserCheckpoint {
   bool nesting_exceeded = false;
 };
 
+// Which errors a parse reports. Every: the whole merged list, with the tree
+// and the tokens. FirstOnly: only the first error of the merged list, for a
+// caller that answers the tree or that one error (the checked entries of
+// parse.h); the parse stops as soon as that error is settled (see
+// Parser::settle_first_error) and then hands over no tree and no tokens.
+enum class ErrorReport : std::uint8_t { Every, FirstOnly };
+
 // Whether a comma-separated list may end with a comma.
 enum class TrailingComma : std::uint8_t { Allowed, NotAllowed };
 
@@ -84,9 +94,12 @@ concept HasRangeField = requires(const T& node) {
 template <class T>
 class ScratchList;
 class DepthGuard;
+class SpeculativeReading;
 
 // What Parser::parse hands over: the root, allocated in the parser's arena,
-// and the lists of the parse.
+// and the lists of the parse. A FirstOnly parse that stopped at its settled
+// first error hands over that error alone: no root (nullptr), no tokens, no
+// version-gated errors.
 struct ParserOutput {
   const python_ast::Mod* syntax = nullptr;
   // Every token in source order, trivia included, the end of file excluded.
@@ -104,6 +117,10 @@ class Parser {
   Parser(std::string_view source, Mode mode, python_ast::Arena& arena,
          text_size::TextOffset start_offset = text_size::TextOffset(0),
          TargetVersion target_version = kDefaultTargetVersion);
+
+  // Makes this parse report only its first error (ErrorReport::FirstOnly);
+  // called before parse().
+  void report_first_error_only() { report_ = ErrorReport::FirstOnly; }
 
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
@@ -227,6 +244,9 @@ class Parser {
 
   // ---- Speculative parsing ----
 
+  // Grammar code reads speculatively through a SpeculativeReading (below),
+  // which takes the checkpoint and tells the parser that errors recorded
+  // from there on may still be dropped.
   ParserCheckpoint checkpoint() const;
   // Restores the state of `checkpoint`: the lexer and the current token, the
   // token list, the errors, the counters and the open list kinds.
@@ -293,6 +313,11 @@ class Parser {
   template <class T>
   friend class ScratchList;
   friend class DepthGuard;
+  friend class SpeculativeReading;
+
+  // Thrown by settle_first_error once the first error is settled, caught by
+  // parse(); it never leaves the parser.
+  struct FirstErrorSettled {};
 
   template <class Node>
   static text_size::TextRange range_of(const Node& node) {
@@ -304,6 +329,7 @@ class Parser {
   }
 
   void do_bump() {
+    if (watch_first_error_) [[unlikely]] settle_first_error();
     python_ast::TokenKind kind = current_token_kind();
     if (kind != python_ast::TokenKind::Newline && kind != python_ast::TokenKind::Dedent &&
         kind != python_ast::TokenKind::Semi) {
@@ -325,9 +351,18 @@ class Parser {
                                                 std::optional<text_size::TextRange>& trailing_comma);
   void report_trailing_comma(std::optional<text_size::TextRange> trailing_comma, TrailingComma policy);
 
+  // The grammar of the whole parse, in the parser's mode: the root.
+  const python_ast::Mod* parse_root();
+
   // Called by DepthGuard when the limit is crossed: records the error once
   // and skips to the end of the file.
   void nesting_too_deep();
+
+  // In a FirstOnly parse with a parser error recorded, called as each token
+  // is consumed: when no later step of the parse can change the first error
+  // of the merged list, keeps it in settled_error_ and throws
+  // FirstErrorSettled.
+  void settle_first_error();
 
   python_ast::Arena& arena_;
   TokenSource tokens_;
@@ -349,6 +384,42 @@ class Parser {
   std::uint32_t depth_ = 0;
   std::uintptr_t stack_floor_ = 0;
   bool nesting_exceeded_ = false;
+
+  // FirstOnly parses: whether a parser error is recorded (do_bump then asks
+  // settle_first_error), the open speculative readings and the sizes of the
+  // parser's and the lexer's error lists when the outermost one opened (the
+  // errors before them survive any rewind), and the settled error.
+  ErrorReport report_ = ErrorReport::Every;
+  bool watch_first_error_ = false;
+  std::uint32_t speculations_ = 0;
+  std::size_t speculation_errors_position_ = 0;
+  std::size_t speculation_lexical_errors_position_ = 0;
+  std::optional<ParseError> settled_error_;
+};
+
+// A speculative reading: takes a checkpoint when it opens and lets the
+// grammar rewind to it, for as long as it lives. While one is open, the
+// errors recorded since the outermost one opened may still be dropped, so a
+// FirstOnly parse does not treat them as settled. Readings nest (they live
+// on the stack).
+class SpeculativeReading {
+ public:
+  explicit SpeculativeReading(Parser& parser) : parser_(parser), checkpoint_(parser.checkpoint()) {
+    if (parser_.speculations_++ == 0) {
+      parser_.speculation_errors_position_ = checkpoint_.errors_position;
+      parser_.speculation_lexical_errors_position_ = checkpoint_.tokens.lexer.errors_position;
+    }
+  }
+  SpeculativeReading(const SpeculativeReading&) = delete;
+  SpeculativeReading& operator=(const SpeculativeReading&) = delete;
+  ~SpeculativeReading() { --parser_.speculations_; }
+
+  // Puts the parser back where the reading opened (Parser::rewind).
+  void rewind() { parser_.rewind(checkpoint_); }
+
+ private:
+  Parser& parser_;
+  ParserCheckpoint checkpoint_;
 };
 
 // The elements of one list under construction, on the parser's scratch

@@ -131,10 +131,12 @@ Stmt* try_parse_match_statement(Parser& parser, TextOffset start) {
     case MatchReading::Ambiguous:
       break;
   }
-  ParserCheckpoint checkpoint = parser.checkpoint();
+  std::optional<SpeculativeReading> reading(std::in_place, parser);
   parser.bump(TokenKind::Match);
   Expr* subject = parse_match_subject_expression(parser);
   if (subject_ends_match_header(parser)) {
+    // The reading stands: the rest of the statement is read for good.
+    reading.reset();
     if (!parser.eat(TokenKind::Colon)) {
       // The `:` is missing before an indented case block.
       parser.add_error(ParseErrorType::expected_token(TokenKind::Colon, TokenKind::Newline),
@@ -142,7 +144,7 @@ Stmt* try_parse_match_statement(Parser& parser, TextOffset start) {
     }
     return finish_match_statement(parser, subject, start);
   }
-  parser.rewind(checkpoint);
+  reading->rewind();
   return nullptr;
 }
 
@@ -157,11 +159,11 @@ bool match_starts_match_statement(Parser& parser) {
     case MatchReading::Ambiguous:
       break;
   }
-  ParserCheckpoint checkpoint = parser.checkpoint();
+  SpeculativeReading reading(parser);
   parser.bump(TokenKind::Match);
   parse_match_subject_expression(parser);
   bool is_statement = subject_ends_match_header(parser);
-  parser.rewind(checkpoint);
+  reading.rewind();
   return is_statement;
 }
 

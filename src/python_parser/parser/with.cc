@@ -1,5 +1,7 @@
 #include "python_parser/parser/with.h"
 
+#include <optional>
+
 #include "python_parser/parser/expression.h"
 #include "python_parser/parser/helpers.h"
 #include "python_parser/parser/parser.h"
@@ -37,7 +39,7 @@ std::span<WithItem> parse_items_as_expressions(Parser& parser) {
 // else (`with (a) as t:`, `with (a, b).f():`, `with ():`, `with (yield x):`)
 // is read again from the `(` as expressions.
 std::span<WithItem> parse_parenthesized_with_items(Parser& parser) {
-  ParserCheckpoint checkpoint = parser.checkpoint();
+  std::optional<SpeculativeReading> reading(std::in_place, parser);
   parser.bump(TokenKind::Lpar);
 
   bool accepted;
@@ -48,7 +50,12 @@ std::span<WithItem> parse_parenthesized_with_items(Parser& parser) {
     parser.parse_comma_separated_list(RecoveryContextKind::WithItemsParenthesized, TrailingComma::Allowed,
                                       [&](Parser& p) {
                                         ParsedWithItem item = parse_with_item(p, true);
-                                        if (item.item.target != nullptr) any_target = true;
+                                        if (item.item.target != nullptr && !any_target) {
+                                          // A target settles it: the reading is
+                                          // kept whatever follows.
+                                          any_target = true;
+                                          reading.reset();
+                                        }
                                         parsed.push(item);
                                       });
 
@@ -91,9 +98,11 @@ std::span<WithItem> parse_parenthesized_with_items(Parser& parser) {
   if (!accepted) {
     // No trace of the first reading stays: its tokens, errors and records
     // are dropped with the rewind.
-    parser.rewind(checkpoint);
+    reading->rewind();
+    reading.reset();
     return parse_items_as_expressions(parser);
   }
+  reading.reset();
   parser.expect(TokenKind::Rpar);
   return items;
 }
