@@ -13,11 +13,14 @@
 //   3. the parse cache's entry map lock (released before 4)
 //   4. the file's parse entry mutex  (held through reading and parsing)
 // A thread never holds the mutexes of two different files, and never takes
-// an analysis entry's mutex while it holds a parse entry's mutex.
+// an analysis entry's mutex while it holds a parse entry's mutex. Each cache's
+// list of requests in flight has a mutex of its own, held only to link or
+// unlink one request, with no other lock taken meanwhile (the fork handlers
+// alone hold it across the fork, with the map lock, and wait for nothing).
 //
 // Poisoning: std::mutex does not poison, so each lock has an explicit flag,
-// set when a fatal error (any exception but a failed allocation) unwinds
-// through the held lock. A request that needs a poisoned lock fails with the
+// set when a fatal error (any exception but a failed allocation, or the
+// forced unwind that ends a thread) unwinds through the held lock. A request that needs a poisoned lock fails with the
 // cache's text for it, which is returned and never stored; a poisoned entry
 // is never computed again. A failed allocation (std::bad_alloc) poisons
 // nothing: the map is as it was (an insertion either happens or leaves it
