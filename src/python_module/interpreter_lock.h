@@ -45,42 +45,6 @@ inline constexpr std::size_t kReleaseLockMinInputBytes = 256 * 1024;
 // back only once its native work is over.
 void take_back(PyThreadState* saved);
 
-// Runs `work` (pure native code that touches no Python object, returning a
-// value), without the interpreter lock when `release` is true. The lock is
-// taken back before the result or the exception leaves, so that the
-// boundary's exception handler runs with it.
-template <class Work>
-auto run_maybe_unlocked(bool release, Work&& work) {
-  using Result = std::invoke_result_t<Work>;
-  static_assert(!std::is_void_v<Result> && !std::is_reference_v<Result>, "work returns a value");
-  if (!release) return std::forward<Work>(work)();
-  PyThreadState* const saved = PyEval_SaveThread();
-  std::optional<Result> result;
-  try {
-    result.emplace(std::forward<Work>(work)());
-  } catch (...) {
-    take_back(saved);
-    throw;
-  }
-  take_back(saved);
-  return std::move(*result);
-}
-
-// Runs `work` without the interpreter lock when `input_bytes` reaches
-// kReleaseLockMinInputBytes.
-template <class Work>
-auto run_native(std::size_t input_bytes, Work&& work) {
-  return run_maybe_unlocked(input_bytes >= kReleaseLockMinInputBytes, std::forward<Work>(work));
-}
-
-// Runs `work` without the interpreter lock, whatever its size: for file
-// reading, parsing and analysis, whose cost is not bounded by the size of
-// the arguments.
-template <class Work>
-auto run_unlocked(Work&& work) {
-  return run_maybe_unlocked(true, std::forward<Work>(work));
-}
-
 // For work that decides by itself whether it will block: runs
 // `work(release)`, where calling `release()` releases the interpreter lock
 // (the first call; later ones do nothing). A project-index lookup calls it
@@ -104,6 +68,32 @@ auto run_unlocking_on_demand(Work&& work) {
   }
   if (saved != nullptr) take_back(saved);
   return std::move(*result);
+}
+
+// Runs `work` (pure native code that touches no Python object, returning a
+// value), without the interpreter lock when `release` is true.
+template <class Work>
+auto run_maybe_unlocked(bool release, Work&& work) {
+  if (!release) return std::forward<Work>(work)();
+  return run_unlocking_on_demand([&](auto& release_lock) {
+    release_lock();
+    return std::forward<Work>(work)();
+  });
+}
+
+// Runs `work` without the interpreter lock when `input_bytes` reaches
+// kReleaseLockMinInputBytes.
+template <class Work>
+auto run_native(std::size_t input_bytes, Work&& work) {
+  return run_maybe_unlocked(input_bytes >= kReleaseLockMinInputBytes, std::forward<Work>(work));
+}
+
+// Runs `work` without the interpreter lock, whatever its size: for file
+// reading, parsing and analysis, whose cost is not bounded by the size of
+// the arguments.
+template <class Work>
+auto run_unlocked(Work&& work) {
+  return run_maybe_unlocked(true, std::forward<Work>(work));
 }
 
 }  // namespace python_module
