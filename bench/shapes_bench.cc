@@ -423,7 +423,7 @@ Generated nested_classes(std::size_t depth, std::size_t size) {
       [](const std::string& indent, std::size_t level) {
         return indent + "@features\n" + indent + "class C" + std::to_string(level) + ":\n";
       },
-      [](std::size_t i) { return "f" + std::to_string(i) + ": int = 1"; }, size);
+      [](std::size_t i) { return std::string("f").append(std::to_string(i)).append(": int = 1"); }, size);
 }
 
 // The classes whose definition line is one line.
