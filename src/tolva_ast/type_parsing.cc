@@ -251,42 +251,48 @@ class SourceTexts {
   std::size_t from_ = 0;
 };
 
-// The own-line comments of a class: text and zero-based line.
-struct CommentEntry {
-  std::string_view text;
-  std::uint32_t line;
-};
-
 // The field metadata of the candidates, by field name (a later candidate's
 // block replaces an earlier one's of the same name).
 using MetadataMap = TextMap<FieldCommentMetadata>;
 
+// Each candidate's block: the own-line comments of the class on the lines
+// right above its first line, down to the line of the previous candidate
+// (whose comments above it were its own). A walk down the class's comments
+// that keeps the last run of consecutive lines before each candidate finds
+// the same blocks; walking up from each candidate instead reads only the
+// comments of the blocks, not those of the nested classes and functions
+// between the fields, which every enclosing class would read again.
 MetadataMap collect_metadata(const ParsedFileCache& file, const StmtClassDefinition& klass,
                              std::span<const Stmt* const> candidates, std::span<const std::string_view> names,
                              FileLocations& source) {
   MetadataMap metadata;
   const std::string_view text = source.text();
-  std::vector<CommentEntry> comments;
-  for (const TextRange& range : file.comment_ranges.comments_in_range(klass.range)) {
-    if (!python_trivia::CommentRanges::is_own_line(range.start(), text)) continue;
-    comments.push_back(CommentEntry{comment_text(text.substr(range.start().raw, range.length())),
-                                    source.positions().line(range.start())});
-  }
+  const std::span<const TextRange> comments = file.comment_ranges.comments_in_range(klass.range);
   if (comments.empty()) return metadata;
 
-  std::size_t cursor = 0;
   std::vector<std::string_view> block;
-  std::uint32_t last_line = 0;
+  std::uint32_t previous_line = 0;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const std::uint32_t line = source.positions().line(candidates[i]->range.start());
+    const TextOffset start = candidates[i]->range.start();
+    const std::uint32_t line = source.positions().line(start);
+    const std::uint32_t lowest = i == 0 ? 0 : previous_line;  // the lowest line a comment of the block may have
+    previous_line = line;
+    // Up from the last comment before the candidate, while each is an
+    // own-line comment on the line above the one before. (A trailing
+    // comment sits on a line of code, which ends the run anyway.)
+    auto at = std::lower_bound(comments.begin(), comments.end(), start,
+                               [](const TextRange& comment, TextOffset offset) { return comment.start() < offset; });
     block.clear();
-    while (cursor < comments.size() && comments[cursor].line < line) {
-      const CommentEntry& comment = comments[cursor++];
-      if (block.empty() || comment.line != last_line + 1) block.clear();
-      block.push_back(comment.text);
-      last_line = comment.line;
+    std::uint32_t below = line;  // the line under the next comment of the block
+    while (at != comments.begin() && below > lowest) {
+      const TextRange& comment = *--at;
+      if (source.positions().line(comment.start()) != below - 1) break;
+      if (!python_trivia::CommentRanges::is_own_line(comment.start(), text)) break;
+      block.push_back(comment_text(text.substr(comment.start().raw, comment.length())));
+      --below;
     }
-    if (block.empty() || last_line + 1 != line) continue;
+    if (block.empty()) continue;
+    std::reverse(block.begin(), block.end());
     metadata.insert_or_assign(names[i], comment_metadata(block));
   }
   return metadata;

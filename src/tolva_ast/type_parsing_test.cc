@@ -485,6 +485,12 @@ TEST(FeatureClasses, FieldCommentBlocks) {
       {"comments inside methods are own-line comments too",
        "    def m(self):\n        # in method\n        pass\n    # doc\n    x = 1\n", {"doc", "doc", std::nullopt, {}}},
       {"a comment directly above a method line is no field's", "    # doc\n    def m(self): pass\n    x = 1\n", {}},
+      {"the last comments of a method run on into the block",
+       "    def m(self):\n        pass\n        # in method\n    # doc\n    x = 1\n",
+       {"in method\ndoc", "in method\ndoc", std::nullopt, {}}},
+      {"the block of a line's first field is not the second's", "    # doc\n    y = 1; x = 1\n", {}},
+      {"a block within a nested class is no field's of the outer one",
+       "    class Inner:\n        # inner\n        z = 1\n    x = 1\n", {}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(comments_of_x(c.body), c.expected) << c.what << "\n" << c.body;
@@ -1132,10 +1138,11 @@ std::string nested_classes(int depth, int fields) {
 // record and its own lines (which grow by one indentation a line), the
 // innermost body counted once at every depth.
 void expect_levels_cost_their_own_lines(const std::string& shallow_text, const AnalysisCost& shallow,
-                                        const std::string& deep_text, const AnalysisCost& deep, int depth) {
+                                        const std::string& deep_text, const AnalysisCost& deep, int depth,
+                                        std::size_t per_level = 1024) {
   const std::size_t more_text = deep_text.size() - shallow_text.size();
-  EXPECT_LE(deep.analysis_bytes, shallow.analysis_bytes + 2 * more_text + 1024u * (depth - 1));
-  EXPECT_LE(deep.copy_bytes, shallow.copy_bytes + 1024u * (depth - 1));
+  EXPECT_LE(deep.analysis_bytes, shallow.analysis_bytes + 2 * more_text + per_level * (depth - 1));
+  EXPECT_LE(deep.copy_bytes, shallow.copy_bytes + per_level * (depth - 1));
 }
 
 TEST(Nesting, ReturnsOfNestedFunctionsAreKeptOnce) {
@@ -1175,6 +1182,41 @@ TEST(Nesting, LinesOfNestedClassesAreKeptOnce) {
                 shallow_text.substr(shallow_text.find("f0:") - 1));
   // (Each level copied its lines, the innermost body's included: 40 MB here.)
   expect_levels_cost_their_own_lines(shallow_text, shallow, text, cost, kDepth);
+}
+
+// Nested feature classes, each with a documented field after the class
+// nested in it, the innermost of `fields` documented fields.
+std::string nested_documented_classes(int depth, int fields) {
+  std::string text = "from tolva.features import features\n";
+  for (int level = 0; level < depth; ++level) {
+    const std::string indent(level, ' ');
+    text += indent + "@features\n" + indent + "class C" + std::to_string(level) + ":\n";
+  }
+  const std::string inner(depth, ' ');
+  for (int i = 0; i < fields; ++i) {
+    text += inner + "# doc " + std::to_string(i) + "\n" + inner + "f" + std::to_string(i) + ": int\n";
+  }
+  for (int level = depth - 1; level >= 0; --level) {
+    const std::string indent(level + 1, ' ');
+    text += indent + "# outer\n" + indent + "o: int = 1\n";
+  }
+  return text;
+}
+
+TEST(Nesting, EachClassReadsTheCommentsOfItsOwnFields) {
+  constexpr int kDepth = 300;
+  constexpr int kFields = 3000;
+  const std::string shallow_text = nested_documented_classes(1, kFields);
+  const std::string text = nested_documented_classes(kDepth, kFields);
+  const AnalysisCost shallow = analysis_cost(shallow_text);
+  const AnalysisCost cost = analysis_cost(text);
+  const std::vector<FeatureClassAST>& classes = cost.result.feature_classes;
+  ASSERT_EQ(classes.size(), std::size_t{kDepth});
+  for (const FeatureClassAST& k : classes) EXPECT_EQ(k.fields.find("o")->comment, "outer");
+  EXPECT_EQ(classes.back().fields.find("f2999")->comment, "doc 2999");
+  // (Each level collected every comment of the classes nested in it: 70 MB
+  // here.)
+  expect_levels_cost_their_own_lines(shallow_text, shallow, text, cost, kDepth, 4096);
 }
 
 // ---------------------------------------------------------------------------
