@@ -18,6 +18,14 @@
 //   dollars, question_marks
 //                     lines of `$`, and of `?`: characters that are no token
 //   nul_bytes         NUL bytes only
+//   lone_cr_classes   `@features` classes of one field each, lines ending in
+//                     a lone "\r"
+//   nested_defs_99, nested_defs_500
+//                     `def`s nested 99 and 500 deep, the innermost of ten
+//                     `return`s a line
+//   nested_classes_99, nested_classes_500
+//                     `@features` classes nested 99 and 500 deep, the
+//                     innermost of ten annotated fields a line
 //
 // The lookups run in fresh processes of this binary (started with
 // --shapes-child), so that one which takes too long can be stopped: each
@@ -51,7 +59,9 @@
 // "x_ordinary_time" and "x_ordinary_memory" (against ordinary code of the
 // same size), "bytes" and "records": the entries of the record maps that its shape is
 // dense in (the parameters, the keyword arguments, the dict keys, the field
-// call's keyword arguments, the documented fields; the functions and
+// call's keyword arguments, the documented fields, the classes with a
+// one-line definition, the outermost function's returns, the innermost
+// class's annotated fields; the functions and
 // classes of the ordinary code; none for the others), checked against the
 // entries generated ("records_expected"). After all benchmarks a summary
 // table gives, per shape, both sizes' figures, the ratios to ordinary code at
@@ -367,6 +377,75 @@ std::size_t documented_field_records(const ParsedAstFile& file) {
   return n;
 }
 
+// Files whose records share text: classes on lines that end in a lone "\r",
+// and definitions nested in one another (indented one space a level).
+
+Generated lone_cr_classes(std::size_t size) {
+  return repeated(
+      "from tolva.features import features\r\r\r",
+      [](std::size_t i) {
+        const std::string k = std::to_string(i);
+        return "@features\rclass C" + k + ":\r    x" + k + ": int = 1\r\r\r";
+      },
+      "", size);
+}
+
+// `depth` definitions nested in one another, each line of the innermost
+// body holding ten simple statements `statement(i)`, counted as records.
+// `header(indent, level)` gives the lines that open one level.
+template <class Header, class Statement>
+Generated nested(std::size_t depth, const std::string& import, Header&& header, Statement&& statement,
+                 std::size_t size) {
+  std::string head = import;
+  for (std::size_t level = 0; level < depth; ++level) head += header(std::string(level, ' '), level);
+  const std::string indent(depth, ' ');
+  Generated out = repeated(std::move(head), [&](std::size_t i) {
+    std::string line = indent;
+    for (std::size_t j = 0; j < 10; ++j) {
+      if (j > 0) line += "; ";
+      line += statement(10 * i + j);
+    }
+    return line + "\n";
+  }, "", size);
+  *out.expected *= 10;
+  return out;
+}
+
+Generated nested_defs(std::size_t depth, std::size_t size) {
+  return nested(
+      depth, "", [](const std::string& indent, std::size_t level) { return indent + "def f" + std::to_string(level) + "():\n"; },
+      [](std::size_t i) { return "return " + std::to_string(i); }, size);
+}
+
+Generated nested_classes(std::size_t depth, std::size_t size) {
+  return nested(
+      depth, "from tolva.features import features\n",
+      [](const std::string& indent, std::size_t level) {
+        return indent + "@features\n" + indent + "class C" + std::to_string(level) + ":\n";
+      },
+      [](std::size_t i) { return std::string("f").append(std::to_string(i)).append(": int = 1"); }, size);
+}
+
+// The classes whose definition line is one line.
+std::size_t one_line_definitions(const ParsedAstFile& file) {
+  std::size_t n = 0;
+  for (const auto& feature_class : file.feature_classes) {
+    const tolva_ast::Range& range = feature_class.class_definition_location.range;
+    if (range.start.line == range.end.line) ++n;
+  }
+  return n;
+}
+
+// The return statements of the outermost function (all of the file's).
+std::size_t outer_return_records(const ParsedAstFile& file) {
+  return file.functions.empty() ? 0 : file.functions.front().return_statements.size();
+}
+
+// The annotated fields of the innermost class.
+std::size_t inner_field_records(const ParsedAstFile& file) {
+  return file.feature_classes.empty() ? 0 : file.feature_classes.back().annotations.size();
+}
+
 struct Shape {
   const char* name;
   bool dense;  // dense in records: the 10 x target; otherwise 3 x
@@ -386,6 +465,11 @@ const std::vector<Shape>& shapes() {
       {"dollars", false, [](std::size_t size) { return invalid_characters('$', size); }, definitions},
       {"question_marks", false, [](std::size_t size) { return invalid_characters('?', size); }, definitions},
       {"nul_bytes", false, nul_bytes, definitions},
+      {"lone_cr_classes", true, lone_cr_classes, one_line_definitions},
+      {"nested_defs_99", true, [](std::size_t size) { return nested_defs(99, size); }, outer_return_records},
+      {"nested_defs_500", true, [](std::size_t size) { return nested_defs(500, size); }, outer_return_records},
+      {"nested_classes_99", true, [](std::size_t size) { return nested_classes(99, size); }, inner_field_records},
+      {"nested_classes_500", true, [](std::size_t size) { return nested_classes(500, size); }, inner_field_records},
   };
   return value;
 }

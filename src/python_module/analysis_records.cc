@@ -44,6 +44,25 @@ RecordHandle<Record> owning_handle(Record record) {
   return {std::move(shared), pointer};
 }
 
+// The fields whose values are shared with other records of the file: a
+// list of locations read from its slice, and a class's source, dedented
+// now.
+PyObject* to_python(const tolva_ast::LocationSlice& locations, const FieldContext& context) {
+  Owned list = Owned::steal(PyList_New(static_cast<Py_ssize_t>(locations.size())));
+  if (!list) return nullptr;
+  Py_ssize_t i = 0;
+  for (const tolva_ast::Location location : locations) {
+    PyObject* item = to_python(location, context);
+    if (item == nullptr) return nullptr;
+    PyList_SET_ITEM(list.get(), i++, item);  // steals `item`
+  }
+  return list.release();
+}
+
+PyObject* to_python(const tolva_ast::ClassSource& source, const FieldContext& /*context*/) {
+  return new_text(source.text());
+}
+
 // Whether a field of type T holds records that become objects of their own
 // (FunctionArgAST, FeatureFieldAST), at any depth.
 template <class T>

@@ -8,9 +8,14 @@
 // URI is made once per analysed file and shared by every location of that
 // file; Python only ever sees the range.
 //
-// Records are plain values: copying one copies everything it owns. Maps are
-// `TextMap`s: entries in insertion order, one per key (a later insertion of
-// a key replaces the value in place). Their order carries no meaning.
+// Records are values: a copy reads the same as the original and is
+// independent of it. What a record has in common with the records of the
+// same file (the return statements of the functions nested in a function,
+// the text of the classes nested in a class) is one immutable piece shared
+// by reference count, never a copy per record: see LocationSlice and
+// ClassSource. Maps are `TextMap`s: entries in insertion order, one per key
+// (a later insertion of a key replaces the value in place). Their order
+// carries no meaning.
 
 #include <algorithm>
 #include <bit>
@@ -319,6 +324,132 @@ class TextMap {
 using LocationMap = TextMap<Location>;
 using NestedLocationMap = TextMap<LocationMap>;
 
+// A list of locations of one file: a slice of a list of ranges that the
+// records of the file share. A function's return statements, those of the
+// functions nested in it included, are consecutive in the file's list, so
+// each record keeps only where its own begin and end. Reads like a
+// std::vector<Location> that cannot change; an element is made when read.
+// 24 bytes, the size of a std::vector; an empty slice holds no reference.
+class LocationSlice {
+ public:
+  // The list the slices of one file share.
+  struct Shared {
+    SharedUri uri;  // never null
+    std::vector<Range> ranges;
+  };
+
+  class Iterator {
+   public:
+    using value_type = Location;
+    using difference_type = std::ptrdiff_t;
+    Iterator() = default;
+    Iterator(const Shared* shared, std::size_t at) : shared_(shared), at_(at) {}
+    Location operator*() const { return Location{shared_->uri, shared_->ranges[at_]}; }
+    Iterator& operator++() {
+      ++at_;
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator before = *this;
+      ++at_;
+      return before;
+    }
+    bool operator==(const Iterator& other) const { return at_ == other.at_; }
+
+   private:
+    const Shared* shared_ = nullptr;
+    std::size_t at_ = 0;
+  };
+
+  LocationSlice() = default;
+  // The entries [begin, end) of `shared` (never null when the slice is not
+  // empty).
+  LocationSlice(std::shared_ptr<const Shared> shared, std::size_t begin, std::size_t end)
+      : shared_(begin == end ? nullptr : std::move(shared)),
+        begin_(static_cast<std::uint32_t>(begin)),
+        end_(static_cast<std::uint32_t>(end)) {
+    tolva::check(begin <= end && (begin == end || (shared_ != nullptr && end <= shared_->ranges.size())),
+                 "a location slice lies within its shared list");
+    if (begin == end) begin_ = end_ = 0;
+  }
+  // A slice that is the whole of a list of its own.
+  static LocationSlice whole(SharedUri uri, std::vector<Range> ranges) {
+    const std::size_t size = ranges.size();
+    return LocationSlice(std::make_shared<const Shared>(Shared{std::move(uri), std::move(ranges)}), 0, size);
+  }
+
+  bool empty() const { return begin_ == end_; }
+  std::size_t size() const { return end_ - begin_; }
+  Location operator[](std::size_t i) const { return *Iterator(shared_.get(), begin_ + i); }
+  Location front() const { return (*this)[0]; }
+  Location back() const { return (*this)[size() - 1]; }
+  Iterator begin() const { return Iterator(shared_.get(), begin_); }
+  Iterator end() const { return Iterator(shared_.get(), end_); }
+
+  // The same locations in the same order.
+  bool operator==(const LocationSlice& other) const {
+    if (size() != other.size()) return false;
+    for (std::size_t i = 0; i < size(); ++i) {
+      if (!((*this)[i] == other[i])) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::shared_ptr<const Shared> shared_;  // null when empty
+  std::uint32_t begin_ = 0;
+  std::uint32_t end_ = 0;
+};
+
+// The source of a feature class: whole lines of a file's text, from the
+// line of its first decorator through the line break after its last
+// statement, dedented when read. The text is shared by the classes of one
+// file whose lines overlap (a class and the classes nested in it), so a
+// record keeps only its range; text() builds the dedented source anew on
+// each call, in time linear in the range.
+//
+// Dedenting: lines end after "\n", "\r\n" or a lone "\r" (the last one may
+// have no break); a line is blank when its content (without the break)
+// holds only white space. The common indentation is the leading run of
+// spaces and tabs of the first non-blank line, shortened to the common
+// prefix with each later non-blank line's run. A blank line becomes its
+// break alone; any other line loses the common indentation.
+class ClassSource {
+ public:
+  ClassSource() = default;
+  // The bytes [from, to) of `text` (never null when the range is not empty).
+  ClassSource(std::shared_ptr<const std::string> text, std::size_t from, std::size_t to)
+      : text_(from == to ? nullptr : std::move(text)),
+        from_(static_cast<std::uint32_t>(from)),
+        to_(static_cast<std::uint32_t>(to)) {
+    tolva::check(from <= to && (from == to || (text_ != nullptr && to <= text_->size())),
+                 "a class source lies within its shared text");
+    if (from == to) from_ = to_ = 0;
+  }
+  // A source that is the whole of a text of its own.
+  static ClassSource whole(std::string lines) {
+    const std::size_t size = lines.size();
+    return ClassSource(std::make_shared<const std::string>(std::move(lines)), 0, size);
+  }
+
+  // The lines, not dedented.
+  std::string_view lines() const {
+    return text_ == nullptr ? std::string_view() : std::string_view(*text_).substr(from_, to_ - from_);
+  }
+  // The dedented source.
+  std::string text() const;
+
+  // The same dedented source.
+  bool operator==(const ClassSource& other) const {
+    return (text_ == other.text_ && from_ == other.from_ && to_ == other.to_) || text() == other.text();
+  }
+
+ private:
+  std::shared_ptr<const std::string> text_;  // null when empty
+  std::uint32_t from_ = 0;
+  std::uint32_t to_ = 0;
+};
+
 // One parameter of a function.
 struct FunctionArgAST {
   std::string arg_name;
@@ -341,7 +472,7 @@ struct ResolverAST {
   TextMap<FunctionArgAST> args;
   std::optional<Location> return_annotation;
   std::optional<Location> missing_return_annotation;
-  std::vector<Location> return_statements;
+  LocationSlice return_statements;
   std::optional<Location> body;
   std::optional<Location> return_arg;
   bool operator==(const ResolverAST&) const = default;
@@ -367,7 +498,7 @@ struct FeatureClassAST {
   std::string module;
   std::string namespace_;  // `namespace`, a keyword in C++
   std::string class_name;
-  std::string source;
+  ClassSource source;  // see ClassSource: dedented when read
   Location class_name_location;
   Location class_definition_location;
   Location decorator_location;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -302,6 +303,53 @@ TEST(TextMap, AppendingAPresentKeyIsABrokenInvariant) {
     EXPECT_EQ(map.size(), n);
     EXPECT_EQ(*map.find(key_of(0)), 0);
   }
+}
+
+// Slices of one shared list read as lists of their own: equal when their
+// locations are, however they are shared; a slice beyond its list is a
+// broken invariant.
+TEST(LocationSlice, ReadsItsRunOfTheSharedList) {
+  const SharedUri uri = std::make_shared<const std::string>("file:///p/a.py");
+  auto shared = std::make_shared<const LocationSlice::Shared>(
+      LocationSlice::Shared{uri, {Range{{0, 0}, {0, 1}}, Range{{1, 0}, {1, 2}}, Range{{2, 0}, {2, 3}}}});
+  const LocationSlice inner(shared, 1, 3);
+  ASSERT_EQ(inner.size(), 2u);
+  EXPECT_EQ(inner.front(), (Location{uri, Range{{1, 0}, {1, 2}}}));
+  EXPECT_EQ(inner.back().range, (Range{{2, 0}, {2, 3}}));
+  std::vector<Range> read;
+  for (const Location& location : inner) read.push_back(location.range);
+  EXPECT_EQ(read, (std::vector<Range>{Range{{1, 0}, {1, 2}}, Range{{2, 0}, {2, 3}}}));
+
+  const LocationSlice copy = inner;
+  EXPECT_EQ(copy, inner);
+  const auto other_uri = std::make_shared<const std::string>("file:///p/a.py");
+  EXPECT_EQ(inner, LocationSlice::whole(other_uri, {Range{{1, 0}, {1, 2}}, Range{{2, 0}, {2, 3}}}));
+  EXPECT_NE(inner, LocationSlice(shared, 0, 2));
+  EXPECT_NE(inner, LocationSlice(shared, 1, 2));
+  EXPECT_EQ(LocationSlice(shared, 2, 2), LocationSlice());
+  EXPECT_TRUE(LocationSlice(shared, 2, 2).empty());
+  EXPECT_THROW(LocationSlice(shared, 2, 4), tolva::FatalError);
+  EXPECT_THROW(LocationSlice(shared, 2, 1), tolva::FatalError);
+  EXPECT_THROW(LocationSlice(nullptr, 0, 1), tolva::FatalError);
+}
+
+// A class source is its lines dedented, built when read; sources compare
+// by that text.
+TEST(ClassSource, DedentsItsLinesWhenRead) {
+  const auto text = std::make_shared<const std::string>("def f():\r    @d\r    class C:\r        x = 1\r\r    y = 2\n");
+  const ClassSource outer(text, 0, text->size());
+  const ClassSource inner(text, 9, 44);
+  EXPECT_EQ(inner.lines(), "    @d\r    class C:\r        x = 1\r\r");
+  EXPECT_EQ(inner.text(), "@d\rclass C:\r    x = 1\r\r");
+  EXPECT_EQ(outer.text(), *text);
+  EXPECT_EQ(inner, ClassSource::whole("@d\rclass C:\r    x = 1\r\r"));
+  EXPECT_EQ(inner, ClassSource::whole("  @d\r  class C:\r      x = 1\r  \r"));
+  EXPECT_NE(inner, outer);
+  const ClassSource copy = inner;
+  EXPECT_EQ(copy.text(), inner.text());
+  EXPECT_EQ(ClassSource().text(), "");
+  EXPECT_EQ(ClassSource(text, 5, 5), ClassSource());
+  EXPECT_THROW(ClassSource(text, 0, text->size() + 1), tolva::FatalError);
 }
 
 }  // namespace

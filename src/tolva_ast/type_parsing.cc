@@ -93,25 +93,29 @@ void fill_dict_maps(std::span<const Keyword> keywords, FileLocations& source, Re
   }
 }
 
-// The returns of `function`'s body at any depth, in walk order, out of all
-// the returns of the file in walk order. The walk offers statements in
-// source order, and a body's statements lie in its range, so they are the
-// returns that start from the body's first statement on and before its
-// last one's end.
-std::span<const StmtReturn* const> returns_in_body(const StmtFunctionDefinition& function,
-                                                   std::span<const StmtReturn* const> returns) {
-  if (function.body.empty()) return {};
+// The positions in `returns` (every return of the file, in walk order) of
+// the returns of `function`'s body at any depth. The walk offers statements
+// in source order, and a body's statements lie in its range, so they are
+// the returns that start from the body's first statement on and before its
+// last one's end: one run of the list.
+std::pair<std::size_t, std::size_t> returns_in_body(const StmtFunctionDefinition& function,
+                                                    std::span<const StmtReturn* const> returns) {
+  if (function.body.empty()) return {0, 0};
   const TextOffset from = function.body.front()->range.start();
   const TextOffset to = function.body.back()->range.end();
-  const auto first = std::lower_bound(returns.begin(), returns.end(), from,
-                                      [](const StmtReturn* ret, TextOffset at) { return ret->range.start() < at; });
-  auto last = first;
-  while (last != returns.end() && (*last)->range.start() < to) ++last;
-  return {first, last};
+  const auto starts_before = [](const StmtReturn* ret, TextOffset at) { return ret->range.start() < at; };
+  const auto first = std::lower_bound(returns.begin(), returns.end(), from, starts_before);
+  const auto last = std::lower_bound(first, returns.end(), to, starts_before);
+  return {static_cast<std::size_t>(first - returns.begin()), static_cast<std::size_t>(last - returns.begin())};
 }
 
+// The locations of all the returns of a file, which the records' return
+// statement lists are slices of.
+using SharedReturns = std::shared_ptr<const LocationSlice::Shared>;
+
 ResolverAST function_ast(const StmtFunctionDefinition& function, const DecoratorNames& resolver_names,
-                         std::string_view module, std::span<const StmtReturn* const> returns, FileLocations& source) {
+                         std::string_view module, std::span<const StmtReturn* const> returns,
+                         const SharedReturns& return_locations, FileLocations& source) {
   ResolverAST record;
   record.module = std::string(module);
   record.resolver_name = std::string(function.name.as_str());
@@ -140,11 +144,8 @@ ResolverAST function_ast(const StmtFunctionDefinition& function, const Decorator
   }
 
   if (!function.body.empty()) {
-    const std::span<const StmtReturn* const> own_returns = returns_in_body(function, returns);
-    record.return_statements.reserve(own_returns.size());
-    for (const StmtReturn* ret : own_returns) {
-      record.return_statements.push_back(source.location(ret->range));
-    }
+    const auto [first, last] = returns_in_body(function, returns);
+    record.return_statements = LocationSlice(return_locations, first, last);
     record.body = source.location(TextRange(function.body.front()->range.start(), function.body.back()->range.end()));
     for (const Stmt* stmt : function.body) {
       if (const auto* ret = stmt->as<StmtReturn>()) {
@@ -202,42 +203,96 @@ void append_white_space_split(std::string_view text, std::vector<std::string>& o
   if (in_piece) out.emplace_back(text.substr(piece_start));
 }
 
-// The own-line comments of a class: text and zero-based line.
-struct CommentEntry {
-  std::string_view text;
-  std::uint32_t line;
+// Line breaks, as the line index counts them: "\n", "\r\n" and a lone "\r".
+struct LineBreak {
+  std::size_t at;      // the break's first byte, or the end of the text
+  std::size_t length;  // 0 at the end of the text
+};
+
+// The first line break at or after `offset`.
+LineBreak next_line_break(std::string_view text, std::size_t offset) {
+  const std::size_t at = text.find_first_of("\r\n", offset);
+  if (at == std::string_view::npos) return {text.size(), 0};
+  return {at, text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? std::size_t{2} : std::size_t{1}};
+}
+
+// The start of the line of `offset`: after the last line break before it,
+// or 0.
+std::size_t line_start(std::string_view text, std::size_t offset) {
+  const std::size_t before = offset == 0 ? std::string_view::npos : text.find_last_of("\r\n", offset - 1);
+  return before == std::string_view::npos ? 0 : before + 1;
+}
+
+// The whole lines of a class source: from the start of the line of `start`
+// through the line break at or after `end` (or the end of the text).
+std::pair<std::size_t, std::size_t> source_lines(std::string_view text, std::uint32_t start, std::uint32_t end) {
+  const LineBreak after = next_line_break(text, end);
+  return {line_start(text, start), after.at + after.length};
+}
+
+// The texts of the class sources of one file. A class's lines are copied
+// once; the classes nested in it, which come after it in walk order, share
+// the copy.
+class SourceTexts {
+ public:
+  explicit SourceTexts(std::string_view text) : text_(text) {}
+
+  ClassSource source(std::size_t from, std::size_t to) {
+    if (shared_ == nullptr || from < from_ || to > from_ + shared_->size()) {
+      shared_ = std::make_shared<const std::string>(text_.substr(from, to - from));
+      from_ = from;
+    }
+    return ClassSource(shared_, from - from_, to - from_);
+  }
+
+ private:
+  std::string_view text_;
+  std::shared_ptr<const std::string> shared_;  // the lines from from_ on
+  std::size_t from_ = 0;
 };
 
 // The field metadata of the candidates, by field name (a later candidate's
 // block replaces an earlier one's of the same name).
 using MetadataMap = TextMap<FieldCommentMetadata>;
 
+// Each candidate's block: the own-line comments of the class on the lines
+// right above its first line, down to the line of the previous candidate
+// (whose comments above it were its own). A walk down the class's comments
+// that keeps the last run of consecutive lines before each candidate finds
+// the same blocks; walking up from each candidate instead reads only the
+// comments of the blocks, not those of the nested classes and functions
+// between the fields, which every enclosing class would read again.
 MetadataMap collect_metadata(const ParsedFileCache& file, const StmtClassDefinition& klass,
                              std::span<const Stmt* const> candidates, std::span<const std::string_view> names,
                              FileLocations& source) {
   MetadataMap metadata;
   const std::string_view text = source.text();
-  std::vector<CommentEntry> comments;
-  for (const TextRange& range : file.comment_ranges.comments_in_range(klass.range)) {
-    if (!python_trivia::CommentRanges::is_own_line(range.start(), text)) continue;
-    comments.push_back(CommentEntry{comment_text(text.substr(range.start().raw, range.length())),
-                                    source.positions().line(range.start())});
-  }
+  const std::span<const TextRange> comments = file.comment_ranges.comments_in_range(klass.range);
   if (comments.empty()) return metadata;
 
-  std::size_t cursor = 0;
   std::vector<std::string_view> block;
-  std::uint32_t last_line = 0;
+  std::uint32_t previous_line = 0;
   for (std::size_t i = 0; i < candidates.size(); ++i) {
-    const std::uint32_t line = source.positions().line(candidates[i]->range.start());
+    const TextOffset start = candidates[i]->range.start();
+    const std::uint32_t line = source.positions().line(start);
+    const std::uint32_t lowest = i == 0 ? 0 : previous_line;  // the lowest line a comment of the block may have
+    previous_line = line;
+    // Up from the last comment before the candidate, while each is an
+    // own-line comment on the line above the one before. (A trailing
+    // comment sits on a line of code, which ends the run anyway.)
+    auto at = std::lower_bound(comments.begin(), comments.end(), start,
+                               [](const TextRange& comment, TextOffset offset) { return comment.start() < offset; });
     block.clear();
-    while (cursor < comments.size() && comments[cursor].line < line) {
-      const CommentEntry& comment = comments[cursor++];
-      if (block.empty() || comment.line != last_line + 1) block.clear();
-      block.push_back(comment.text);
-      last_line = comment.line;
+    std::uint32_t below = line;  // the line under the next comment of the block
+    while (at != comments.begin() && below > lowest) {
+      const TextRange& comment = *--at;
+      if (source.positions().line(comment.start()) != below - 1) break;
+      if (!python_trivia::CommentRanges::is_own_line(comment.start(), text)) break;
+      block.push_back(comment_text(text.substr(comment.start().raw, comment.length())));
+      --below;
     }
-    if (block.empty() || last_line + 1 != line) continue;
+    if (block.empty()) continue;
+    std::reverse(block.begin(), block.end());
     metadata.insert_or_assign(names[i], comment_metadata(block));
   }
   return metadata;
@@ -251,7 +306,7 @@ const FieldCommentMetadata& metadata_for(const MetadataMap& metadata, std::strin
 
 std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, const StmtClassDefinition& klass,
                                                  const DecoratorNames& feature_names, std::string_view module,
-                                                 FileLocations& source) {
+                                                 FileLocations& source, SourceTexts& texts) {
   const Decorator* decorator = find_decorator(klass.decorators, feature_names);
   if (decorator == nullptr) return std::nullopt;
   const std::string_view text = source.text();
@@ -261,14 +316,13 @@ std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, co
   record.class_name = std::string(klass.name.as_str());
   record.class_name_location = source.location(klass.name.range);
 
-  // The whole line of the name; only "\n" ends it, so a "\r" before it stays.
+  // The whole line of the name, without its break; the "\r" of a "\r\n"
+  // stays in it.
   const std::uint32_t name_start = klass.name.range.start().raw;
-  const std::size_t before = name_start == 0 ? std::string_view::npos : text.rfind('\n', name_start - 1);
-  const std::uint32_t line_start = before == std::string_view::npos ? 0 : static_cast<std::uint32_t>(before + 1);
-  const std::size_t after = text.find('\n', name_start);
-  const std::uint32_t line_end = after == std::string_view::npos ? static_cast<std::uint32_t>(text.size())
-                                                                 : static_cast<std::uint32_t>(after);
-  record.class_definition_location = source.location(TextRange(line_start, line_end));
+  const LineBreak after = next_line_break(text, name_start);
+  const std::size_t line_end = after.length == 2 ? after.at + 1 : after.at;  // "\r\n" is the one break of two bytes
+  record.class_definition_location = source.location(TextRange(static_cast<std::uint32_t>(line_start(text, name_start)),
+                                                               static_cast<std::uint32_t>(line_end)));
 
   // Candidates: the field statements of the body's own list.
   std::vector<const Stmt*> candidates;
@@ -348,27 +402,9 @@ std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, co
                                                  : tolva_utils::namespace_::to_snake_case(record.class_name);
 
   const TextOffset start = klass.decorators.empty() ? klass.range.start() : klass.decorators.front().range.start();
-  record.source = dedented_source(text, start.raw, klass.range.end().raw);
+  const auto [from, to] = source_lines(text, start.raw, klass.range.end().raw);
+  record.source = texts.source(from, to);
   return record;
-}
-
-// Whether `text` holds nothing but Unicode white space. ASCII is decided
-// byte by byte; the first byte above ASCII hands the rest to the trim.
-bool is_blank(std::string_view text) {
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == ' ' || (byte >= '\t' && byte <= '\r')) continue;
-    if (byte < 0x80) return false;
-    return tolva_utils::text::trim_white_space(text.substr(i)).empty();
-  }
-  return true;
-}
-
-// The leading run of spaces and tabs of `line`.
-std::string_view indentation(std::string_view line) {
-  std::size_t n = 0;
-  while (n < line.size() && (line[n] == ' ' || line[n] == '\t')) ++n;
-  return line.substr(0, n);
 }
 
 }  // namespace
@@ -449,9 +485,17 @@ std::vector<ResolverAST> collect_function_asts(std::span<const StmtFunctionDefin
                                                const DecoratorNames& resolver_names, std::string_view module,
                                                FileLocations& source) {
   std::vector<ResolverAST> records;
+  if (functions.empty()) return records;
+  // A return has one location, whatever the number of functions whose body
+  // holds it.
+  auto return_locations = std::make_shared<LocationSlice::Shared>();
+  return_locations->uri = source.uri();
+  return_locations->ranges.reserve(returns.size());
+  for (const StmtReturn* ret : returns) return_locations->ranges.push_back(source.positions().range(ret->range));
+  const SharedReturns shared_returns = std::move(return_locations);
   records.reserve(functions.size());
   for (const StmtFunctionDefinition* function : functions) {
-    records.push_back(function_ast(*function, resolver_names, module, returns, source));
+    records.push_back(function_ast(*function, resolver_names, module, returns, shared_returns, source));
   }
   return records;
 }
@@ -515,69 +559,8 @@ FieldCommentMetadata comment_metadata(std::span<const std::string_view> block) {
 }
 
 std::string dedented_source(std::string_view text, std::uint32_t start, std::uint32_t end) {
-  const std::size_t before = start == 0 ? std::string_view::npos : text.rfind('\n', start - 1);
-  const std::size_t from = before == std::string_view::npos ? 0 : before + 1;
-  const std::size_t after = text.find('\n', end);
-  const std::size_t to = after == std::string_view::npos ? text.size() : after + 1;
-  const std::string_view cut = text.substr(from, to - from);
-
-  // Lines end after each "\n" (the last one may have none); a line's
-  // content is the line without its "\n" or "\r\n".
-  const auto for_each_line = [&cut](auto&& visit) {
-    std::size_t at = 0;
-    while (at < cut.size()) {
-      const std::size_t break_at = cut.find('\n', at);
-      const std::size_t next = break_at == std::string_view::npos ? cut.size() : break_at + 1;
-      std::size_t content_end = break_at == std::string_view::npos ? cut.size() : break_at;
-      if (content_end > at && break_at != std::string_view::npos && cut[content_end - 1] == '\r') --content_end;
-      visit(at, content_end, next);
-      at = next;
-    }
-  };
-
-  // The common indentation of the non-blank lines, compared character by
-  // character with the first one's. Once it is empty nothing shortens it.
-  std::optional<std::string_view> common;
-  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
-    if (common.has_value() && common->empty()) return;
-    const std::string_view content = cut.substr(start, content_end - start);
-    const std::string_view indent = indentation(content);
-    if (is_blank(content.substr(indent.size()))) return;
-    if (!common.has_value()) {
-      common = indent;
-      return;
-    }
-    std::size_t n = 0;
-    while (n < common->size() && n < indent.size() && (*common)[n] == indent[n]) ++n;
-    common = common->substr(0, n);
-  });
-
-  // Each non-blank line without the common indentation (a prefix of its
-  // own), with its break; each blank line as its break alone. The text is
-  // copied in runs between the places where bytes are dropped.
-  const std::size_t drop = common.has_value() ? common->size() : 0;
-  std::string out;
-  out.resize(cut.size());
-  char* write = out.data();
-  std::size_t run = 0;  // start of the bytes not yet copied
-  const auto flush = [&](std::size_t until) {
-    std::memcpy(write, cut.data() + run, until - run);
-    write += until - run;
-  };
-  for_each_line([&](std::size_t start, std::size_t content_end, std::size_t) {
-    const std::string_view content = cut.substr(start, content_end - start);
-    if (is_blank(content.substr(indentation(content).size()))) {
-      if (content.empty()) return;  // the line is its break already
-      flush(start);
-      run = content_end;
-    } else if (drop > 0) {
-      flush(start);
-      run = start + drop;
-    }
-  });
-  flush(cut.size());
-  out.resize(static_cast<std::size_t>(write - out.data()));
-  return out;
+  const auto [from, to] = source_lines(text, start, end);
+  return ClassSource::whole(std::string(text.substr(from, to - from))).text();
 }
 
 std::vector<FeatureClassAST> collect_feature_class_asts(const ParsedFileCache& file,
@@ -587,8 +570,9 @@ std::vector<FeatureClassAST> collect_feature_class_asts(const ParsedFileCache& f
   const DecoratorNames feature_names =
       collect_import_names_for_symbols_from_map(file.imports, FEATURE_DECORATOR_MODULES, FEATURE_DECORATOR_SYMBOLS);
   if (feature_names.empty()) return records;
+  SourceTexts texts(source.text());
   for (const StmtClassDefinition* klass : classes) {
-    if (std::optional<FeatureClassAST> record = feature_class_ast(file, *klass, feature_names, module, source)) {
+    if (std::optional<FeatureClassAST> record = feature_class_ast(file, *klass, feature_names, module, source, texts)) {
       records.push_back(std::move(*record));
     }
   }

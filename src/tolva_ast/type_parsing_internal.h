@@ -124,8 +124,8 @@ std::string_view comment_text(std::string_view comment_source);
 FieldCommentMetadata comment_metadata(std::span<const std::string_view> block);
 
 // The class source from `start` (moved back to its line start) to `end`
-// (moved past the next "\n"), dedented by the common leading spaces and
-// tabs of its non-blank lines; blank lines keep only their line breaks.
+// (moved past the line break at or after it), dedented as ClassSource::text
+// does. Line breaks are those of the line index: "\n", "\r\n", a lone "\r".
 std::string dedented_source(std::string_view text, std::uint32_t start, std::uint32_t end);
 
 // The feature classes among `classes`, in order.

@@ -13,6 +13,7 @@
 
 #include "source_file/line_index.h"
 #include "test_support/oracle.h"
+#include "test_support/tolva_ast/failing_allocation.h"
 #include "test_support/tolva_ast/marked_source.h"
 #include "tolva_ast/statement_visitor.h"
 #include "tolva_ast/type_parsing_internal.h"
@@ -484,6 +485,12 @@ TEST(FeatureClasses, FieldCommentBlocks) {
       {"comments inside methods are own-line comments too",
        "    def m(self):\n        # in method\n        pass\n    # doc\n    x = 1\n", {"doc", "doc", std::nullopt, {}}},
       {"a comment directly above a method line is no field's", "    # doc\n    def m(self): pass\n    x = 1\n", {}},
+      {"the last comments of a method run on into the block",
+       "    def m(self):\n        pass\n        # in method\n    # doc\n    x = 1\n",
+       {"in method\ndoc", "in method\ndoc", std::nullopt, {}}},
+      {"the block of a line's first field is not the second's", "    # doc\n    y = 1; x = 1\n", {}},
+      {"a block within a nested class is no field's of the outer one",
+       "    class Inner:\n        # inner\n        z = 1\n    x = 1\n", {}},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(comments_of_x(c.body), c.expected) << c.what << "\n" << c.body;
@@ -610,7 +617,7 @@ TEST(FeatureClasses, SourceIsDedentedFromTheFirstDecoratorLine) {
       "    return Inner\n");
   const FeatureClassAST* k = analysis.feature_class("Inner");
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(k->source,
+  EXPECT_EQ(k->source.text(),
             "@other\n@features(\n    name='n',\n)\nclass Inner:\n    x: int\n\n\n    y = 1  # last\n");
   EXPECT_EQ(k->namespace_, "n");
 }
@@ -627,10 +634,58 @@ TEST(FeatureClasses, CrLfIsKept) {
   const Analysis analysis = analyse(m);
   const FeatureClassAST* k = analysis.feature_class("C");
   ASSERT_NE(k, nullptr);
-  EXPECT_EQ(k->source, "@features\r\nclass C:\r\n    x: int\r\n\r\n    y = 1\r\n");
+  EXPECT_EQ(k->source.text(), "@features\r\nclass C:\r\n    x: int\r\n\r\n    y = 1\r\n");
   // The definition line's range ends after its "\r".
   EXPECT_EQ(k->class_definition_location.range, m.range("line"));
   EXPECT_EQ(k->class_definition_location.range.end, (Position{2, 9}));
+}
+
+// In a file whose lines end in a lone "\r" (which the line index counts
+// as a break) each class's definition line and source are its own lines,
+// where a search for "\n" alone took the whole file for every class.
+TEST(FeatureClasses, LoneCarriageReturnsEndLines) {
+  const MarkedSource m(
+      "from tolva.features import features\r"
+      "@features\r"
+      "‹a›class A:‹/a›\r"
+      "    x: int\r"
+      "\r"
+      "def make():\r"
+      "    @features(name='b')\r"
+      "‹b›    class B:‹/b›\r"
+      "        # doc\r"
+      "        y: int = 1\r"
+      "    \t\r"
+      "        z = 2\r"
+      "    return B\r");
+  const Analysis analysis = analyse(m);
+  ASSERT_EQ(analysis.result.feature_classes.size(), 2u);
+  const FeatureClassAST& a = *analysis.feature_class("A");
+  EXPECT_EQ(a.class_definition_location.range, m.range("a"));
+  EXPECT_EQ(a.source.text(), "@features\rclass A:\r    x: int\r");
+  const FeatureClassAST& b = *analysis.feature_class("B");
+  EXPECT_EQ(b.class_definition_location.range, m.range("b"));
+  EXPECT_EQ(b.source.text(), "@features(name='b')\rclass B:\r    # doc\r    y: int = 1\r\r    z = 2\r");
+  EXPECT_EQ(b.fields.find("y")->comment, "doc");
+  EXPECT_EQ(b.fields.find("z")->comment, std::nullopt);
+
+  // The same file with "\n" or "\r\n" breaks gives the same records, its
+  // breaks kept in the sources and a "\r" kept before each "\n".
+  const auto with_breaks = [](std::string_view text, std::string_view line_break) {
+    std::string out;
+    for (const char c : text) out += c == '\r' ? line_break : std::string_view(&c, 1);
+    return out;
+  };
+  for (const std::string_view line_break : {std::string_view("\n"), std::string_view("\r\n")}) {
+    const Analysis same = analyse(with_breaks(m.text(), line_break));
+    ASSERT_EQ(same.result.feature_classes.size(), 2u);
+    const FeatureClassAST& other_b = *same.feature_class("B");
+    EXPECT_EQ(other_b.source.text(), with_breaks(b.source.text(), line_break));
+    Range line = m.range("b");
+    if (line_break.size() == 2) ++line.end.character;
+    EXPECT_EQ(other_b.class_definition_location.range, line);
+    EXPECT_EQ(other_b.fields, b.fields);
+  }
 }
 
 TEST(FeatureClasses, NonAsciiNamesAndNestedClasses) {
@@ -698,6 +753,11 @@ TEST(DedentedSource, Lines) {
       // Blank means Unicode white space only (U+3000 is; U+00E9 is not).
       {"  a\n \xE3\x80\x80 \n  b\n", 2, 12, "a\n\nb\n"},
       {"  a\n \xC3\xA9\n  b\n", 2, 11, " a\n\xC3\xA9\n b\n"},
+      // A lone "\r" ends a line too, beside "\n" and "\r\n"; the cut ends
+      // after the break that follows `end`.
+      {"x\r  a\r    b\r\r  c\ry\r", 4, 15, "a\r  b\r\rc\r"},
+      {"  a\r \t\r\n  b\n  c\r", 2, 9, "a\r\r\nb\n"},
+      {"  a\r\n  b\r", 2, 8, "a\r\nb\r"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(dedented_source(c.text, c.start, c.end), c.expected) << ::testing::PrintToString(c.text);
@@ -1006,6 +1066,157 @@ TEST(Concurrency, ThreadsAnalysingOneParsedFileAgree) {
     EXPECT_EQ(result.feature_classes, analysis.result.feature_classes);
     EXPECT_EQ(result.resolvers, analysis.result.resolvers);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Nesting: what a record has in common with the records nested in it (the
+// returns of the inner functions, the lines of the inner classes) is kept
+// once for the file, so that the analysis and a copy of its records take
+// memory in proportion to the file at any depth. Copying it per level took
+// depth times the innermost body.
+
+// `depth` levels nested one space deeper each, `header(indent, level)`
+// opening each, and an innermost body of `lines` lines of ten statements
+// `statement(i)`.
+template <class Header, class Statement>
+std::string nested_source(int depth, std::string_view head, Header&& header, int lines, Statement&& statement) {
+  std::string text(head);
+  for (int level = 0; level < depth; ++level) text += header(std::string(level, ' '), level);
+  for (int line = 0; line < lines; ++line) {
+    text += std::string(depth, ' ');
+    for (int i = 0; i < 10; ++i) text += (i > 0 ? "; " : "") + statement(10 * line + i);
+    text += '\n';
+  }
+  return text;
+}
+
+// What the analysis of `text` and a copy of its records allocate.
+struct AnalysisCost {
+  ParsedAstFile result;
+  std::size_t analysis_bytes = 0;
+  std::size_t copy_bytes = 0;
+};
+
+AnalysisCost analysis_cost(std::string text) {
+  tolva::Result<SharedParsedFileCache> parsed = parse_file_for_cache("/p/pkg/mod.py", std::move(text));
+  EXPECT_TRUE(parsed.has_value()) << parsed.error();
+  AnalysisCost cost;
+  if (!parsed.has_value()) return cost;
+  const std::size_t before = testing::bytes_allocated_on_this_thread();
+  cost.result = parse_ast_file_with_feature_module(*parsed.value(), "pkg.mod");
+  const std::size_t analysed = testing::bytes_allocated_on_this_thread();
+  {
+    const ParsedAstFile copy = cost.result;
+    EXPECT_EQ(copy.functions, cost.result.functions);
+    EXPECT_EQ(copy.feature_classes, cost.result.feature_classes);
+  }
+  cost.copy_bytes = testing::bytes_allocated_on_this_thread() - analysed;
+  cost.analysis_bytes = analysed - before;
+  return cost;
+}
+
+// The file of `depth` nested `def`s whose innermost body holds `returns`
+// returns.
+std::string nested_functions(int depth, int returns) {
+  return nested_source(
+      depth, "", [](const std::string& indent, int level) { return indent + "def f" + std::to_string(level) + "():\n"; },
+      returns / 10, [](int i) { return "return " + std::to_string(i); });
+}
+
+// The file of `depth` nested feature classes whose innermost body holds
+// `fields` annotated fields.
+std::string nested_classes(int depth, int fields) {
+  return nested_source(
+      depth, "from tolva.features import features\n",
+      [](const std::string& indent, int level) {
+        return indent + "@features\n" + indent + "class C" + std::to_string(level) + ":\n";
+      },
+      fields / 10, [](int i) { return std::string("f").append(std::to_string(i)).append(": int = 1"); });
+}
+
+// The cost of the levels beyond the first is per level: the level's own
+// record and its own lines (which grow by one indentation a line), the
+// innermost body counted once at every depth.
+void expect_levels_cost_their_own_lines(const std::string& shallow_text, const AnalysisCost& shallow,
+                                        const std::string& deep_text, const AnalysisCost& deep, int depth,
+                                        std::size_t per_level = 1024) {
+  const std::size_t more_text = deep_text.size() - shallow_text.size();
+  EXPECT_LE(deep.analysis_bytes, shallow.analysis_bytes + 2 * more_text + per_level * (depth - 1));
+  EXPECT_LE(deep.copy_bytes, shallow.copy_bytes + per_level * (depth - 1));
+}
+
+TEST(Nesting, ReturnsOfNestedFunctionsAreKeptOnce) {
+  constexpr int kDepth = 300;
+  constexpr int kReturns = 3000;
+  const std::string shallow_text = nested_functions(1, kReturns);
+  const std::string text = nested_functions(kDepth, kReturns);
+  const AnalysisCost shallow = analysis_cost(shallow_text);
+  const AnalysisCost cost = analysis_cost(text);
+  const std::vector<ResolverAST>& functions = cost.result.functions;
+  ASSERT_EQ(functions.size(), std::size_t{kDepth});
+  for (const ResolverAST& function : functions) ASSERT_EQ(function.return_statements.size(), std::size_t{kReturns});
+  EXPECT_EQ(functions.front().return_statements.front(), functions.back().return_statements.front());
+  // The last "return 2999", after nine statements of 13 bytes with their "; ".
+  constexpr std::uint32_t kLastLine = kDepth + kReturns / 10 - 1;
+  EXPECT_EQ(functions.back().return_statements.back().range,
+            (Range{{kLastLine, kDepth + 9 * 13}, {kLastLine, kDepth + 9 * 13 + 11}}));
+  // (Each level copied every return's location, 32 bytes: 29 MB here.)
+  expect_levels_cost_their_own_lines(shallow_text, shallow, text, cost, kDepth);
+}
+
+TEST(Nesting, LinesOfNestedClassesAreKeptOnce) {
+  constexpr int kDepth = 300;
+  constexpr int kFields = 3000;
+  const std::string shallow_text = nested_classes(1, kFields);
+  const std::string text = nested_classes(kDepth, kFields);
+  const AnalysisCost shallow = analysis_cost(shallow_text);
+  const AnalysisCost cost = analysis_cost(text);
+  const std::vector<FeatureClassAST>& classes = cost.result.feature_classes;
+  ASSERT_EQ(classes.size(), std::size_t{kDepth});
+  EXPECT_EQ(classes.back().annotations.size(), std::size_t{kFields});
+  EXPECT_EQ(classes.front().source.text(), text.substr(text.find("@features")));
+  // The innermost class's source is that of the one-level file, one space
+  // deeper.
+  EXPECT_EQ(classes.back().source.text(),
+            "@features\nclass C" + std::to_string(kDepth - 1) + ":\n" +
+                shallow_text.substr(shallow_text.find("f0:") - 1));
+  // (Each level copied its lines, the innermost body's included: 40 MB here.)
+  expect_levels_cost_their_own_lines(shallow_text, shallow, text, cost, kDepth);
+}
+
+// Nested feature classes, each with a documented field after the class
+// nested in it, the innermost of `fields` documented fields.
+std::string nested_documented_classes(int depth, int fields) {
+  std::string text = "from tolva.features import features\n";
+  for (int level = 0; level < depth; ++level) {
+    const std::string indent(level, ' ');
+    text += indent + "@features\n" + indent + "class C" + std::to_string(level) + ":\n";
+  }
+  const std::string inner(depth, ' ');
+  for (int i = 0; i < fields; ++i) {
+    text += inner + "# doc " + std::to_string(i) + "\n" + inner + "f" + std::to_string(i) + ": int\n";
+  }
+  for (int level = depth - 1; level >= 0; --level) {
+    const std::string indent(level + 1, ' ');
+    text += indent + "# outer\n" + indent + "o: int = 1\n";
+  }
+  return text;
+}
+
+TEST(Nesting, EachClassReadsTheCommentsOfItsOwnFields) {
+  constexpr int kDepth = 300;
+  constexpr int kFields = 3000;
+  const std::string shallow_text = nested_documented_classes(1, kFields);
+  const std::string text = nested_documented_classes(kDepth, kFields);
+  const AnalysisCost shallow = analysis_cost(shallow_text);
+  const AnalysisCost cost = analysis_cost(text);
+  const std::vector<FeatureClassAST>& classes = cost.result.feature_classes;
+  ASSERT_EQ(classes.size(), std::size_t{kDepth});
+  for (const FeatureClassAST& k : classes) EXPECT_EQ(k.fields.find("o")->comment, "outer");
+  EXPECT_EQ(classes.back().fields.find("f2999")->comment, "doc 2999");
+  // (Each level collected every comment of the classes nested in it: 70 MB
+  // here.)
+  expect_levels_cost_their_own_lines(shallow_text, shallow, text, cost, kDepth, 4096);
 }
 
 // ---------------------------------------------------------------------------

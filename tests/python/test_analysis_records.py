@@ -184,3 +184,47 @@ def test_all_locations_are_tuples_of_non_negative_ints(project):
                   *r.kwargs.values(), *r.return_statements, *c.fields["balance"].kwargs.values(),
                   *[inner for m in r.kwarg_dict_key_names.values() for inner in m.values()]):
         assert_location(value)
+
+
+def test_lone_carriage_returns_end_the_lines_of_each_class(tmp_path):
+    # Classic Mac line endings: each class's source and definition line are
+    # its own lines, not the rest of the file.
+    text = ("from tolva.features import features\r@features\rclass A:\r    x: int\r\r"
+            "def make():\r    @features\r    class B:\r        y: int = 1\r\r    return B\r")
+    path = tmp_path / "cr.py"
+    path.write_bytes(text.encode())
+    index = tolva_rs.AstProjectIndex([str(path)], str(tmp_path))
+    a = index.feature_class_ast_in_file(str(path), "A")
+    assert a.source == "@features\rclass A:\r    x: int\r"
+    assert a.class_definition_location == (2, 0, 2, len("class A:"))
+    b = index.feature_class_ast_in_file(str(path), "B")
+    assert b.source == "@features\rclass B:\r    y: int = 1\r"
+    assert b.class_definition_location == (7, 0, 7, len("    class B:"))
+
+
+def test_nested_definitions_show_their_own_returns_and_sources(tmp_path):
+    # Records nested in one another share what they have in common; each
+    # still shows its own values, built anew on each read.
+    depth = 40
+    lines = ["from tolva.features import features"]
+    for level in range(depth):
+        lines.append(" " * level + "def f%d():" % level)
+    lines.append(" " * depth + "return 1; return 2")
+    for level in range(depth):
+        lines.append(" " * level + "@features")
+        lines.append(" " * level + "class C%d:" % level)
+    lines.append(" " * depth + "x: int = 1")
+    text = "\n".join(lines) + "\n"
+    path = tmp_path / "nested.py"
+    path.write_text(text)
+    index = tolva_rs.AstProjectIndex([str(path)], str(tmp_path))
+    returns = [(depth + 1, depth, depth + 1, depth + 8), (depth + 1, depth + 10, depth + 1, depth + 18)]
+    for level in (0, depth - 1):
+        f = index.function_ast_in_file(str(path), "f%d" % level)
+        assert f.return_statements == returns
+        assert f.return_statements is not f.return_statements
+    inner = index.feature_class_ast_in_file(str(path), "C%d" % (depth - 1))
+    assert inner.source == "@features\nclass C%d:\n x: int = 1\n" % (depth - 1)
+    outer = index.feature_class_ast_in_file(str(path), "C0")
+    assert outer.source == text[text.index("@features"):]
+    assert outer.source is not outer.source

@@ -200,7 +200,7 @@ void append_feature_class(std::string& out, const FeatureClassAST& k) {
   append_key(out, "class_name");
   append_string(out, k.class_name);
   append_key(out, "source");
-  append_string(out, k.source);
+  append_string(out, k.source.text());
   append_key(out, "class_name_location");
   append_location(out, k.class_name_location);
   append_key(out, "class_definition_location");

@@ -43,6 +43,13 @@ WHITE_SPACE = frozenset(
     + "\u2028\u2029\u202f\u205f\u3000")
 WHITE_SPACE_RUN = re.compile("[" + "".join(sorted(WHITE_SPACE)).replace("\\", "") + "]+")
 LINE_BREAK = re.compile(rb"\r\n|\r|\n")
+
+
+def line_start(data, offset):
+    """The start of the line of `offset`: after the last line break before it."""
+    return max(data.rfind(b"\n", 0, offset), data.rfind(b"\r", 0, offset)) + 1
+
+
 SURROGATE = re.compile("[\ud800-\udfff]")
 
 RESOLVER_DECORATOR_MODULES = ("tolva", "tolva.features")
@@ -671,10 +678,10 @@ class FileAnalysis:
         data = source.data
         name_index = statements.name_token(cls, "class")
         _, _, name_start, name_end = source.tokens()[name_index]
-        line_begin = data.rfind(b"\n", 0, name_start) + 1
-        line_end = data.find(b"\n", name_start)
-        if line_end < 0:
-            line_end = len(data)
+        line_begin = line_start(data, name_start)
+        match = LINE_BREAK.search(data, name_start)
+        # The line without its break; the "\r" of a "\r\n" stays in it.
+        line_end = len(data) if match is None else match.start() + (1 if match.group() == b"\r\n" else 0)
 
         candidates = []
         for statement in cls.body:
@@ -791,17 +798,17 @@ class FileAnalysis:
     def class_source(self, cls):
         data = self.source.data
         start, end = self.statements.range(cls)
-        start = data.rfind(b"\n", 0, start) + 1
-        newline = data.find(b"\n", end)
-        end = len(data) if newline < 0 else newline + 1
+        start = line_start(data, start)
+        match = LINE_BREAK.search(data, end)
+        end = len(data) if match is None else match.end()
         text = data[start:end].decode("utf-8")
-        lines = re.findall(r"[^\n]*\n|[^\n]+$", text)
+        lines = re.findall(r"[^\r\n]*(?:\r\n|\r|\n)|[^\r\n]+$", text)
 
         def split(line):
             if line.endswith("\r\n"):
                 return line[:-2], "\r\n"
-            if line.endswith("\n"):
-                return line[:-1], "\n"
+            if line.endswith(("\n", "\r")):
+                return line[:-1], line[-1]
             return line, ""
 
         def indentation(content):

@@ -244,6 +244,9 @@ def small_fixtures(check):
     lone = analyse("lone_cr.py")
     check.equal("lone CR lines", lone["functions"][0]["resolver_name_location"], [2, 4, 2, 5])
     check.equal("lone CR comment", lone["feature_classes"][0]["fields"]["x"]["comment"], "doc")
+    check.equal("lone CR definition line", lone["feature_classes"][0]["class_definition_location"],
+                [5, 0, 5, len("class C:")])
+    check.equal("lone CR source", lone["feature_classes"][0]["source"], "@features\rclass C:\r    # doc\r    x: int\r")
 
     uni = analyse("tabs_unicode.py")
     fn = uni["functions"][0]
