@@ -2,9 +2,10 @@
 //
 // Multi-phase initialisation: PyInit_tolva_rs only hands the interpreter the
 // definition; the interpreter creates the module object with its state
-// (module_state.h) and runs the single exec slot, which fills the state,
-// then adds the classes and then the functions, each also appended to
-// `__all__` in that order, stopping at the first failure.
+// (module_state.h) and runs the single exec slot, which first makes what
+// the libraries make once per process (their prepare_for_threads), then
+// fills the state, then adds the classes and then the functions, each also
+// appended to `__all__` in that order, stopping at the first failure.
 //
 // The definition declares no Py_mod_multiple_interpreters slot: legacy
 // sub-interpreters, which share the main interpreter's lock, load the module
@@ -13,6 +14,8 @@
 
 #include "python_module/module.h"
 
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -24,6 +27,8 @@
 #include "python_module/functions.h"
 #include "python_module/module_state.h"
 #include "python_module/py_ref.h"
+#include "tolva_ast/fork_safety.h"
+#include "tolva_utils/namespace.h"
 
 namespace python_module {
 
@@ -150,9 +155,25 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
   return add_to_module(module, definition->ml_name, function.get());
 }
 
-// The module body: the state, the classes, then the functions, stopping at
-// the first failure. Nothing added before a failure is removed.
+// Makes, on the importing thread, what the libraries make once per process,
+// so that no worker and no call that releases the interpreter lock is the
+// first to reach it: a fork then never finds one half made. ImportError with
+// the library's text when one cannot be made.
+bool prepare_libraries_for_threads() {
+  for (auto prepare : {&tolva_ast::prepare_for_threads, &tolva_utils::prepare_for_threads}) {
+    if (const std::optional<std::string> error = prepare()) {
+      PyErr_SetString(PyExc_ImportError, error->c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+// The module body: the libraries' preparation, the state, the classes, then
+// the functions, stopping at the first failure. Nothing added before a
+// failure is removed.
 bool module_body(PyObject* module) {
+  if (!prepare_libraries_for_threads()) return false;
   ModuleState* state = module_state(module);
   if (state == nullptr || !fill_state(module, *state)) return false;
   Owned module_name = Owned::steal(PyModule_GetNameObject(module));

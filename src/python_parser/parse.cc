@@ -79,4 +79,18 @@ std::optional<ParseError> checked_error(std::string_view source, Mode mode) {
   return std::move(result).error();
 }
 
+std::optional<std::string> prepare_for_threads() {
+  // An identifier that NFKC changes (the ligature U+FB01 becomes "fi") and
+  // a named escape: the lexer loads both tables on their first use.
+  constexpr std::string_view kText = "\xEF\xAC\x81 = '\\N{LATIN SMALL LETTER A}'\n";
+  try {
+    if (std::optional<ParseError> error = checked_error(kText, Mode::Module)) {
+      return "the Unicode tables of ICU are unavailable: " + error->display();
+    }
+  } catch (const tolva::FatalError& error) {
+    return error.message();
+  }
+  return std::nullopt;
+}
+
 }  // namespace python_parser

@@ -26,6 +26,7 @@
 // values.
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -40,6 +41,15 @@
 #include "support/fatal_error.h"
 
 namespace python_parser {
+
+// Makes on the calling thread what the front end makes once per process:
+// ICU's NFKC normaliser (for non-ASCII identifiers) and its table of
+// character names (for "\N{...}" escapes). A thread that is the first to
+// load one of them holds ICU's once-only lock meanwhile; a process forked
+// then would wait for ever at its own first use. Call it before parsing on
+// several threads of a process that may fork; cheap once done. The error
+// text when ICU cannot provide them.
+std::optional<std::string> prepare_for_threads();
 
 // The result of a parse around a root of type T (Mod, or ModModule).
 template <class T>

@@ -3,6 +3,7 @@
 #include <sys/random.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cstring>
@@ -76,6 +77,25 @@ HashKey draw_key() noexcept {
   return key;
 }
 
+// The process's key, one word at a time, 0 while not drawn. Each word is
+// set once, by whichever thread stores it first, and never changes after;
+// the words of one key may thus come from two draws, each of them random.
+// Constant-initialised, so there is no guard that a thread could hold
+// while the process forks.
+constinit std::atomic<std::uint64_t> process_key_words[2] = {0, 0};
+
+// `word` as a key word: 0 marks a word not drawn yet, so a drawn 0 (one
+// chance in 2^64) becomes 1.
+std::uint64_t as_key_word(std::uint64_t word) noexcept { return word == 0 ? 1 : word; }
+
+// The process key's word `index`: the one already stored, else `drawn`,
+// stored unless another thread stored its own first.
+std::uint64_t settle_key_word(int index, std::uint64_t drawn) noexcept {
+  std::uint64_t stored = 0;
+  if (process_key_words[index].compare_exchange_strong(stored, drawn, std::memory_order_relaxed)) return drawn;
+  return stored;
+}
+
 }  // namespace
 
 std::uint64_t siphash13(HashKey key, std::string_view bytes) noexcept {
@@ -99,7 +119,14 @@ std::uint64_t siphash13(HashKey key, std::string_view bytes) noexcept {
 }
 
 HashKey process_hash_key() noexcept {
-  static const HashKey key = draw_key();
+  // Each word is a value of its own, read and stored whole: nothing else is
+  // published with it, so relaxed order suffices.
+  HashKey key{process_key_words[0].load(std::memory_order_relaxed),
+              process_key_words[1].load(std::memory_order_relaxed)};
+  if (key.k0 != 0 && key.k1 != 0) [[likely]] return key;
+  const HashKey drawn = draw_key();
+  key.k0 = settle_key_word(0, as_key_word(drawn.k0));
+  key.k1 = settle_key_word(1, as_key_word(drawn.k1));
   return key;
 }
 

@@ -22,8 +22,10 @@ struct HashKey {
 // little-endian halves of the 16 key bytes).
 std::uint64_t siphash13(HashKey key, std::string_view bytes) noexcept;
 
-// The key of this process: drawn once from the system's random source on
-// first use (thread-safe), the same for every later call.
+// The key of this process: drawn from the system's random source on first
+// use, the same for every later call, in any thread. No call ever waits for
+// another thread's draw, so a process forked while a thread was drawing
+// finds the key, or draws the missing half itself.
 HashKey process_hash_key() noexcept;
 
 // siphash13 under the process's key.

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace tolva {
 namespace {
@@ -51,6 +55,35 @@ TEST(KeyedHash, TheKeyChangesTheHashAndTheProcessKeyStaysTheSame) {
   EXPECT_EQ(keyed_hash("field"), siphash13(key, "field"));
   // Drawn at random: that both halves are zero has odds of 2^-128.
   EXPECT_TRUE(key.k0 != 0 || key.k1 != 0);
+}
+
+// The key is drawn on first use with no guard: threads that all meet it
+// first at once may each draw, yet every one of them, and every later call,
+// sees one key. The death test runs in a process of its own (the test binary
+// started anew), where the key is not drawn yet.
+TEST(KeyedHashDeathTest, ThreadsMeetingTheKeyFirstAtOnceAgreeOnIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        constexpr int kThreads = 16;
+        std::vector<HashKey> seen(kThreads);
+        std::atomic<int> waiting{kThreads};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < kThreads; ++i) {
+          threads.emplace_back([&, i] {
+            waiting.fetch_sub(1);
+            while (waiting.load() > 0) {
+            }
+            seen[i] = process_hash_key();
+          });
+        }
+        for (std::thread& thread : threads) thread.join();
+        const HashKey last = process_hash_key();
+        bool agree = last.k0 != 0 && last.k1 != 0;
+        for (const HashKey& key : seen) agree = agree && key.k0 == last.k0 && key.k1 == last.k1;
+        std::exit(agree ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

@@ -14,7 +14,24 @@
 // thus answers what the parent would, and never waits for a thread it does
 // not have. (once_cache.h holds the details.)
 
+#include <optional>
+#include <string>
+
 namespace tolva_ast {
+
+// Makes on the calling thread what the analysis makes once per process (the
+// fork handlers of the caches, the parser's Unicode tables), so that no
+// worker and no call that releases the interpreter lock is the first to
+// reach one: a process forked while a thread was inside such a first use
+// would keep it half made, and its first use in the child would wait for
+// ever. Call it before the first index starts workers (the module's exec
+// slot does); cheap once done. The error text when one of them cannot be
+// made.
+std::optional<std::string> prepare_for_threads();
+
+// The error text when the fork handlers of the caches could not be
+// registered (as the library was loaded).
+std::optional<std::string> fork_handlers_error();
 
 // What a cache does around a fork. The handlers run on the forking thread,
 // one cache after another, in the order the caches were registered; they

@@ -298,10 +298,19 @@ MetadataMap collect_metadata(const ParsedFileCache& file, const StmtClassDefinit
   return metadata;
 }
 
+// The metadata of a field without comments: constant-initialised, so no
+// worker can be inside its initialisation when the process forks, and never
+// destroyed, since workers may still read it while the process exits.
+union EmptyFieldMetadata {
+  constexpr EmptyFieldMetadata() : value() {}
+  ~EmptyFieldMetadata() {}
+  FieldCommentMetadata value;
+};
+constinit const EmptyFieldMetadata kEmptyFieldMetadata;
+
 const FieldCommentMetadata& metadata_for(const MetadataMap& metadata, std::string_view name) {
-  static const FieldCommentMetadata& kEmpty = *new FieldCommentMetadata();
   const FieldCommentMetadata* found = metadata.find(name);
-  return found == nullptr ? kEmpty : *found;
+  return found == nullptr ? kEmptyFieldMetadata.value : *found;
 }
 
 std::optional<FeatureClassAST> feature_class_ast(const ParsedFileCache& file, const StmtClassDefinition& klass,

@@ -202,3 +202,16 @@ std::string build_namespaced_name(std::optional<std::string_view> ns, std::optio
 }
 
 }  // namespace tolva_utils::namespace_
+
+namespace tolva_utils {
+
+std::optional<std::string> prepare_for_threads() {
+  // Upper-case Greek, whose last sigma lowercases to the final form: the
+  // whole mapping, context included, in one short call.
+  if (namespace_::to_snake_case("\u03A3\u0391\u03A3") != "\u03C3\u03B1\u03C2") {
+    return std::string("the case mapping of ICU is unavailable");
+  }
+  return std::nullopt;
+}
+
+}  // namespace tolva_utils

@@ -21,3 +21,16 @@ std::string to_snake_case(std::string_view name, tolva::PieceLimits limits);
 std::string build_namespaced_name(std::optional<std::string_view> ns, std::optional<std::string_view> name);
 
 }  // namespace tolva_utils::namespace_
+
+namespace tolva_utils {
+
+// Makes on the calling thread what the utilities make once per process:
+// the root locale and case-mapping state of ICU that to_snake_case loads on
+// its first non-ASCII text. A thread that is the first to load it holds
+// ICU's once-only lock meanwhile; a process forked then would wait for ever
+// at its own first use. Call it before the utilities run on several threads
+// of a process that may fork; cheap once done. The error text when ICU
+// cannot provide it.
+std::optional<std::string> prepare_for_threads();
+
+}  // namespace tolva_utils

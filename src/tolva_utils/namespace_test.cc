@@ -14,6 +14,14 @@ namespace {
 
 using namespace std::string_literals;
 
+// What to_snake_case loads of ICU on its first non-ASCII text is made by
+// prepare_for_threads, any number of times.
+TEST(PrepareForThreads, MakesTheCaseMappingAndAnswersNoError) {
+  EXPECT_EQ(prepare_for_threads(), std::nullopt);
+  EXPECT_EQ(prepare_for_threads(), std::nullopt);
+  EXPECT_EQ(namespace_::to_snake_case("\u00C4bcDef"), "\u00E4bc_def");
+}
+
 TEST(ToSnakeCase, Names) {
   struct Case {
     std::string in, out;
