@@ -70,14 +70,25 @@ constexpr std::size_t kTrimAfterSourceBytes = std::size_t{1} << 20;
 
 // Gives the free memory of every malloc arena back to the system. Worker
 // threads each allocate from an arena of their own, and glibc gives a
-// thread arena's free memory back only from the top of its heap, so an
-// index's analyses, freed, would otherwise stay resident in the arenas of
-// the threads that made them.
+// thread arena's free memory back by itself only from the top of its heap
+// and only when a large free lands next to it, so an index's analyses,
+// freed, would otherwise stay resident in the arenas of the threads that
+// made them. malloc_trim releases the free chunks of every arena, but not
+// the top of a thread arena's heap (see WorkerMark).
 void hand_back_free_memory() noexcept {
 #if defined(__GLIBC__)
   (void)::malloc_trim(0);
 #endif
 }
+
+// A block each worker allocates in its thread's arena when it starts, and
+// the index frees last, after malloc_trim: glibc trims the top of a thread
+// arena's heap when a chunk of at least 64 KiB is freed into that arena (it
+// first merges the arena's small free chunks, which is how malloc_trim
+// leaves a large top untrimmed behind them). Below the mmap threshold
+// (128 KiB at least), so that it comes from the arena.
+constexpr std::size_t kWorkerMarkBytes = std::size_t{80} << 10;
+using WorkerMark = std::unique_ptr<char[]>;
 
 // The one module every record of `file` carries; empty when it has no
 // record. False when two records differ (the tables then cannot stand for
@@ -233,6 +244,10 @@ struct AstProjectIndex::Inner final : std::enable_shared_from_this<Inner>, priva
   std::unique_ptr<const LookupTables> tables_owner;
   // The bytes of source this index's analyses have read.
   std::atomic<std::size_t> source_bytes{0};
+  // One per worker, set by nonblocking_start_index before the workers
+  // start; worker i writes only its own, and the index's last holder frees
+  // them once every worker is done.
+  std::vector<WorkerMark> worker_marks;
 
   ForkRegistration fork_registration_{*this};  // last: registered while the rest is whole
 };
@@ -257,8 +272,10 @@ std::shared_ptr<AstProjectIndex::Inner> make_inner(AstFileParserCache cache, con
   return std::shared_ptr<AstProjectIndex::Inner>(new AstProjectIndex::Inner(std::move(cache), files),
                                                  [](AstProjectIndex::Inner* inner) {
                                                    const bool trim = inner->worth_trimming();
+                                                   std::vector<WorkerMark> marks = std::move(inner->worker_marks);
                                                    delete inner;
                                                    if (trim) hand_back_free_memory();
+                                                   marks.clear();  // last: see WorkerMark
                                                  });
 }
 
@@ -333,6 +350,8 @@ const FeatureClassAST* feature_class_named(const ParsedAstFile& file, std::strin
 void index_share(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<AstProjectIndex::Inner> inner,
                  std::size_t count, std::size_t i) noexcept {
   try {
+    // Null when there is no memory for it: the index then frees without it.
+    inner->worker_marks[i].reset(new (std::nothrow) char[kWorkerMarkBytes]);
     BlockingNotice notice;
     for (std::size_t position = i; position < files->size(); position += count) {
       if (inner->abandoned.load(std::memory_order_relaxed)) break;
@@ -451,8 +470,11 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
 
 void AstProjectIndex::nonblocking_start_index() const {
   if (files_->empty()) return;
-  if (inner_->started.exchange(true, std::memory_order_acq_rel)) return;
+  if (inner_->started.load(std::memory_order_acquire)) return;
   const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(available_cpus(), files_->size()));
+  std::vector<WorkerMark> marks(count);  // made before the flag is set: a failed allocation starts nothing
+  if (inner_->started.exchange(true, std::memory_order_acq_rel)) return;
+  inner_->worker_marks = std::move(marks);
   for (std::size_t i = 0; i < count; ++i) {
     try {
       std::thread(index_share, files_, inner_->shared_from_this(), count, i).detach();
