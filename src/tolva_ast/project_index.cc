@@ -342,11 +342,11 @@ const FeatureClassAST* feature_class_named(const ParsedAstFile& file, std::strin
 }
 
 // A worker's share: every position j of the list with j mod count == i,
-// until the index is abandoned. Nothing escapes the thread: a file whose analysis runs out of memory stays
-// unanalysed (a later request computes it) and the worker goes on with the
-// next; a fatal error poisons the entry it unwinds through and ends this
-// worker. (A worker never takes the interpreter lock, so no forced unwind
-// ever passes here.)
+// until the index is abandoned. Nothing escapes the thread: a file whose
+// analysis runs out of memory stays unanalysed (a later request computes
+// it) and the worker goes on with the next; a fatal error poisons the
+// entry it unwinds through and ends this worker. (A worker never takes the
+// interpreter lock, so no forced unwind ever passes here.)
 void index_share(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<AstProjectIndex::Inner> inner,
                  std::size_t count, std::size_t i) noexcept {
   try {
