@@ -21,12 +21,16 @@
 // Both run in two states of the allocator. "cold:1" rounds start as a
 // fresh process does: the memory freed by the round before is handed back
 // to the system first (malloc_trim), so every page the round keeps or
-// frees is faulted in anew. "cold:0" rounds start with it still held,
-// which only one thread profits from: glibc returns a worker thread's freed
-// heap to the kernel by itself, so workers fault their memory in again in
-// either state. On a virtual machine page faults are a large part of the
-// cost; run with GLIBC_TUNABLES=glibc.malloc.trim_threshold=67108864 to see
-// the workers without that trimming.
+// frees is faulted in anew. "cold:0" rounds start with whatever the freed
+// index left held; an index whose analyses read a megabyte of source or
+// more hands what it freed back to the system itself once its last holder
+// lets go (so that a long-lived host does not keep it), so the two states
+// differ little. On a virtual machine page faults are a large part of the
+// cost.
+//
+// What dropped indexes cost a long-lived host (CPU, thread lifetime and
+// resident memory after indexes made and dropped while indexing) is
+// measured by bench/python/bench_dropped_index.py.
 
 #include <benchmark/benchmark.h>
 #include <malloc.h>

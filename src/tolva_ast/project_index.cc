@@ -1,5 +1,9 @@
 #include "tolva_ast/project_index.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <new>
 #include <atomic>
@@ -9,8 +13,10 @@
 #include <unordered_set>
 
 #include "support/fatal_error.h"
+#include "tolva_ast/fork_safety.h"
 #include "tolva_ast/once_cache.h"
 #include "tolva_ast/parser_cache.h"
+#include "tolva_ast/project_index_probe.h"
 #include "tolva_ast/type_parsing.h"
 
 namespace tolva_ast {
@@ -18,7 +24,15 @@ namespace tolva_ast {
 // The analysis entries and the parse cache's entries are OnceCaches: their
 // locks and the order a request takes them in are stated in once_cache.h.
 // `slots` and `parser_cache` are fixed at construction and read without
-// locks; `started`, `unanalysed` and `tables` are atomics.
+// locks; `started`, `abandoned`, `unanalysed`, `tables_due`, `tables` and
+// `source_bytes` are atomics.
+//
+// Who holds an index: its handles share one HandleShare, which holds the
+// state (Inner) for all of them; each background worker holds the state
+// itself. When the last handle goes, the share's end sets `abandoned`:
+// nobody can ask the index anything any more, so each worker stops at its
+// next file, and the last holder of the state frees it (see make_inner for
+// what goes back to the system then).
 
 namespace {
 
@@ -46,6 +60,36 @@ struct LookupTables {
   std::unordered_map<std::string_view, std::vector<const ParsedAstFile*>, TextHash, std::equal_to<>> files_of_module;
 };
 
+// A test's hook: run after a listed file's analysis is stored, before it is
+// counted.
+std::atomic<void (*)()> after_listed_outcome_stored{nullptr};
+
+// An index whose analyses read at least this much source frees enough, once
+// it is gone, to be worth handing back to the system.
+constexpr std::size_t kTrimAfterSourceBytes = std::size_t{1} << 20;
+
+// Gives the free memory of every malloc arena back to the system. Worker
+// threads each allocate from an arena of their own, and glibc gives a
+// thread arena's free memory back by itself only from the top of its heap
+// and only when a large free lands next to it, so an index's analyses,
+// freed, would otherwise stay resident in the arenas of the threads that
+// made them. malloc_trim releases the free chunks of every arena, but not
+// the top of a thread arena's heap (see WorkerMark).
+void hand_back_free_memory() noexcept {
+#if defined(__GLIBC__)
+  (void)::malloc_trim(0);
+#endif
+}
+
+// A block each worker allocates in its thread's arena when it starts, and
+// the index frees last, after malloc_trim: glibc trims the top of a thread
+// arena's heap when a chunk of at least 64 KiB is freed into that arena (it
+// first merges the arena's small free chunks, which is how malloc_trim
+// leaves a large top untrimmed behind them). Below the mmap threshold
+// (128 KiB at least), so that it comes from the arena.
+constexpr std::size_t kWorkerMarkBytes = std::size_t{80} << 10;
+using WorkerMark = std::unique_ptr<char[]>;
+
 // The one module every record of `file` carries; empty when it has no
 // record. False when two records differ (the tables then cannot stand for
 // the walk).
@@ -71,15 +115,18 @@ bool single_module(const ParsedAstFile& file, std::string_view& module) {
 
 }  // namespace
 
-struct AstProjectIndex::Inner {
+struct AstProjectIndex::Inner final : std::enable_shared_from_this<Inner>, private ForkAware {
   Inner(AstFileParserCache cache, const std::vector<std::string>& files)
       : parser_cache(std::move(cache)), entries(kAnalysisCacheTexts) {
     slots.reserve(files.size());
     for (const std::string& path : files) slots.push_back(entries.entry(path, true).value());
     // A path listed twice has one entry.
-    const std::size_t distinct = std::unordered_set<const AnalysisCache::Entry*>(slots.begin(), slots.end()).size();
-    unanalysed.store(distinct, std::memory_order_relaxed);
-    if (distinct == 0) publish_tables();
+    std::unordered_set<const AnalysisCache::Entry*> seen;
+    for (const AnalysisCache::Entry* slot : slots) {
+      if (seen.insert(slot).second) distinct_slots.push_back(slot);
+    }
+    unanalysed.store(distinct_slots.size(), std::memory_order_relaxed);
+    if (distinct_slots.empty()) publish_tables();
   }
 
   // The outcome for `path`, whose entry is `entry`: stored, or computed and
@@ -91,13 +138,15 @@ struct AstProjectIndex::Inner {
         [&]() -> tolva::Result<SharedParsedAstFile> {
           tolva::Result<SharedParsedFileCache> parsed = parser_cache.get_parsed_file(path);
           if (!parsed.has_value()) return tolva::Error{std::move(parsed).error()};
+          source_bytes.fetch_add(parsed.value()->source().size(), std::memory_order_relaxed);
           const std::string module = parser_cache.module_name_for_path(path);
           return SharedParsedAstFile(std::make_shared<const ParsedAstFile>(
               type_parsing::parse_ast_file_with_feature_module(*parsed.value(), module)));
         },
         notice);
-    if (got.computed && entry.tag() && unanalysed.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-      publish_tables();
+    if (got.computed && entry.tag()) {
+      if (void (*hook)() = after_listed_outcome_stored.load(std::memory_order_acquire)) hook();
+      if (unanalysed.fetch_sub(1, std::memory_order_acq_rel) == 1) publish_tables_or_leave_due();
     }
     return std::move(got.outcome);
   }
@@ -108,10 +157,30 @@ struct AstProjectIndex::Inner {
     return analyse(*entry.value(), path, notice);
   }
 
-  const LookupTables* lookup_tables() const { return tables.load(std::memory_order_acquire); }
+  // The tables, built now when they are due (see `tables_due`).
+  const LookupTables* lookup_tables() {
+    const LookupTables* built = tables.load(std::memory_order_acquire);
+    if (built == nullptr && tables_due.load(std::memory_order_relaxed) &&
+        tables_due.exchange(false, std::memory_order_acq_rel)) {
+      publish_tables_or_leave_due();
+      built = tables.load(std::memory_order_acquire);
+    }
+    return built;
+  }
+
+  // A failed allocation leaves the tables due: a later lookup builds them.
+  void publish_tables_or_leave_due() {
+    try {
+      publish_tables();
+    } catch (const std::bad_alloc&) {
+      tables_due.store(true, std::memory_order_release);
+      throw;
+    }
+  }
 
   // Runs once, on the thread that stored the last listed outcome (or at
-  // construction for an empty list): every slot has its outcome then.
+  // construction for an empty list; or on a lookup's thread, when due):
+  // every slot has its outcome then.
   void publish_tables() {
     auto built = std::make_unique<LookupTables>();
     std::unordered_set<const ParsedAstFile*> seen;
@@ -130,19 +199,94 @@ struct AstProjectIndex::Inner {
     tables.store(tables_owner.get(), std::memory_order_release);
   }
 
+  // Whether what the index's work freed is worth handing back to the
+  // system once the index is gone.
+  bool worth_trimming() const { return source_bytes.load(std::memory_order_relaxed) >= kTrimAfterSourceBytes; }
+
+  // A thread of the parent may have stored a listed file's analysis and not
+  // counted it yet when the process forked: that thread is not in the
+  // child, so the child counts afresh what is left. (Outcomes that were in
+  // flight are "not computed" in the child: the analysis cache's handler
+  // sees to that.) When nothing is left and no tables were published, the
+  // thread that was to publish them is gone too: the child's next lookup
+  // builds them.
+  void before_fork() noexcept override {}
+  void after_fork_in_parent() noexcept override {}
+  void after_fork_in_child() noexcept override {
+    std::size_t left = 0;
+    for (const AnalysisCache::Entry* slot : distinct_slots) {
+      if (slot->stored() == nullptr) ++left;
+    }
+    unanalysed.store(left, std::memory_order_relaxed);
+    if (left == 0 && tables.load(std::memory_order_relaxed) == nullptr) {
+      tables_due.store(true, std::memory_order_relaxed);
+    }
+  }
+
   const AstFileParserCache parser_cache;
   AnalysisCache entries;
   // The entry of each position of the index's list; fixed at construction.
   std::vector<AnalysisCache::Entry*> slots;
+  // Each entry of `slots` once, in list order; fixed at construction.
+  std::vector<const AnalysisCache::Entry*> distinct_slots;
   // Set by the first effective nonblocking_start_index; never cleared.
   std::atomic<bool> started{false};
+  // Set when the last handle is gone; never cleared. Workers stop then.
+  std::atomic<bool> abandoned{false};
   // The listed entries whose outcome is not stored yet.
   std::atomic<std::size_t> unanalysed{0};
+  // Set when every listed outcome is stored but the tables are not built:
+  // the next project-wide lookup builds them.
+  std::atomic<bool> tables_due{false};
   // Published once by publish_tables; `tables_owner` is written only there,
   // before the release store.
   std::atomic<const LookupTables*> tables{nullptr};
   std::unique_ptr<const LookupTables> tables_owner;
+  // The bytes of source this index's analyses have read.
+  std::atomic<std::size_t> source_bytes{0};
+  // One per worker, set by nonblocking_start_index before the workers
+  // start; worker i writes only its own, and the index's last holder frees
+  // them once every worker is done.
+  std::vector<WorkerMark> worker_marks;
+
+  ForkRegistration fork_registration_{*this};  // last: registered while the rest is whole
 };
+
+namespace {
+
+// What the handles of one index share (see the top of this file).
+struct HandleShare {
+  explicit HandleShare(std::shared_ptr<AstProjectIndex::Inner> held) : inner(std::move(held)) {}
+  HandleShare(const HandleShare&) = delete;
+  HandleShare& operator=(const HandleShare&) = delete;
+  ~HandleShare() { inner->abandoned.store(true, std::memory_order_relaxed); }
+
+  std::shared_ptr<AstProjectIndex::Inner> inner;
+};
+
+// The state of a new index. Whoever lets go of it last (the last handle, or
+// the last worker of an index whose handles are gone) frees it, and then
+// hands what the index's work freed back to the system: the analyses, and
+// whatever the workers freed in their threads' arenas.
+std::shared_ptr<AstProjectIndex::Inner> make_inner(AstFileParserCache cache, const std::vector<std::string>& files) {
+  return std::shared_ptr<AstProjectIndex::Inner>(new AstProjectIndex::Inner(std::move(cache), files),
+                                                 [](AstProjectIndex::Inner* inner) {
+                                                   const bool trim = inner->worth_trimming();
+                                                   std::vector<WorkerMark> marks = std::move(inner->worker_marks);
+                                                   delete inner;
+                                                   if (trim) hand_back_free_memory();
+                                                   marks.clear();  // last: see WorkerMark
+                                                 });
+}
+
+}  // namespace
+
+AstProjectIndex::AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<Inner> inner)
+    : files_(std::move(files)) {
+  auto share = std::make_shared<HandleShare>(std::move(inner));
+  Inner* const state = share->inner.get();
+  inner_ = std::shared_ptr<Inner>(std::move(share), state);
+}
 
 namespace {
 
@@ -197,17 +341,20 @@ const FeatureClassAST* feature_class_named(const ParsedAstFile& file, std::strin
   return nullptr;
 }
 
-// A worker's share: every position j of the list with j mod count == i.
-// Nothing escapes the thread: a file whose analysis runs out of memory stays
-// unanalysed (a later request computes it) and the worker goes on with the
-// next; a fatal error poisons the entry it unwinds through and ends this
-// worker. (A worker never takes the interpreter lock, so no forced unwind
-// ever passes here.)
+// A worker's share: every position j of the list with j mod count == i,
+// until the index is abandoned. Nothing escapes the thread: a file whose
+// analysis runs out of memory stays unanalysed (a later request computes
+// it) and the worker goes on with the next; a fatal error poisons the
+// entry it unwinds through and ends this worker. (A worker never takes the
+// interpreter lock, so no forced unwind ever passes here.)
 void index_share(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<AstProjectIndex::Inner> inner,
                  std::size_t count, std::size_t i) noexcept {
   try {
+    // Null when there is no memory for it: the index then frees without it.
+    inner->worker_marks[i].reset(new (std::nothrow) char[kWorkerMarkBytes]);
     BlockingNotice notice;
     for (std::size_t position = i; position < files->size(); position += count) {
+      if (inner->abandoned.load(std::memory_order_relaxed)) break;
       try {
         (void)inner->analyse(*inner->slots[position], (*files)[position], notice);
       } catch (const std::bad_alloc&) {
@@ -226,7 +373,7 @@ AstProjectIndex::AstProjectIndex(std::string project_root, std::vector<std::stri
 AstProjectIndex AstProjectIndex::with_filesystem(std::string project_root, std::vector<std::string> files,
                                                  SharedAstFileSystem filesystem) {
   auto list = std::make_shared<const std::vector<std::string>>(std::move(files));
-  auto inner = std::make_shared<Inner>(
+  auto inner = make_inner(
       AstFileParserCache::with_filesystem(std::move(project_root), std::move(filesystem), KeepParsedFiles::no),
       *list);
   return AstProjectIndex(std::move(list), std::move(inner));
@@ -323,16 +470,31 @@ std::optional<FeatureClassAST> AstProjectIndex::feature_class_ast_in_file(
 
 void AstProjectIndex::nonblocking_start_index() const {
   if (files_->empty()) return;
-  if (inner_->started.exchange(true, std::memory_order_acq_rel)) return;
+  if (inner_->started.load(std::memory_order_acquire)) return;
   const std::size_t count = std::max<std::size_t>(1, std::min<std::size_t>(available_cpus(), files_->size()));
+  std::vector<WorkerMark> marks(count);  // made before the flag is set: a failed allocation starts nothing
+  if (inner_->started.exchange(true, std::memory_order_acq_rel)) return;
+  inner_->worker_marks = std::move(marks);
   for (std::size_t i = 0; i < count; ++i) {
     try {
-      std::thread(index_share, files_, inner_, count, i).detach();
+      std::thread(index_share, files_, inner_->shared_from_this(), count, i).detach();
     } catch (const std::system_error& error) {
       tolva::fatal("failed to spawn thread: " + error.code().message() + " (os error " +
                    std::to_string(error.code().value()) + ")");
     }
   }
 }
+
+namespace testing {
+
+bool ProjectIndexProbe::answers_from_tables(const AstProjectIndex& index) {
+  return index.inner_->tables.load(std::memory_order_acquire) != nullptr;
+}
+
+void ProjectIndexProbe::set_after_listed_outcome_stored(void (*hook)()) {
+  after_listed_outcome_stored.store(hook, std::memory_order_release);
+}
+
+}  // namespace testing
 
 }  // namespace tolva_ast

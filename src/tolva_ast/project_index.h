@@ -22,6 +22,14 @@ namespace tolva_ast {
 // releases the interpreter lock there.) Empty: nothing is called.
 using BeforeBlocking = std::function<void()>;
 
+namespace testing {
+class ProjectIndexProbe;
+}
+
+// A handle: copies share the index. The index's background workers hold
+// its state apart from the handles: once the last handle is gone, nothing
+// can ask the index anything any more, and its workers stop at their next
+// file.
 class AstProjectIndex {
  public:
   // Over a StdAstFileSystem built from `files`; `files` itself is kept as
@@ -46,15 +54,19 @@ class AstProjectIndex {
                                                            const BeforeBlocking& before_blocking = {}) const;
 
   // Starts the background workers, at most once per index; returns at once.
+  // They go on while a handle to the index lives; once the last one is
+  // gone, each stops at its next file.
   void nonblocking_start_index() const;
 
   struct Inner;
 
  private:
-  AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<Inner> inner)
-      : files_(std::move(files)), inner_(std::move(inner)) {}
+  friend class testing::ProjectIndexProbe;
+  AstProjectIndex(std::shared_ptr<const std::vector<std::string>> files, std::shared_ptr<Inner> inner);
   std::shared_ptr<const std::vector<std::string>> files_;  // never null
-  std::shared_ptr<Inner> inner_;                            // never null
+  // Shares the handles' hold on the index (see Inner): the last handle to
+  // go tells the workers so.
+  std::shared_ptr<Inner> inner_;  // never null
 };
 
 // The number of CPUs this process may run on: the affinity mask, bounded by

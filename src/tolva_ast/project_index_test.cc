@@ -1,9 +1,16 @@
 #include "tolva_ast/project_index.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -11,10 +18,12 @@
 
 #include "test_support/tolva_ast/fake_filesystem.h"
 #include "test_support/tolva_ast/test_files.h"
+#include "tolva_ast/project_index_probe.h"
 
 namespace tolva_ast {
 namespace {
 
+using testing::ProjectIndexProbe;
 using testing_support::FakeFileSystem;
 using Files = std::vector<std::string>;
 using Sources = std::map<std::string, std::string, std::less<>>;
@@ -312,23 +321,61 @@ TEST(AstProjectIndex, ALookupWaitsForTheFileAWorkerIsAnalysing) {
   EXPECT_NE(fs->readers("/w/a.py")[0], std::this_thread::get_id()) << "the worker read it, not the lookup";
 }
 
-TEST(AstProjectIndex, WorkersOutliveTheIndexHandle) {
-  Sources sources;
+// Twenty files, each held at the file system's gate.
+struct HeldProject {
+  HeldProject() {
+    Sources sources;
+    for (int j = 0; j < 20; ++j) {
+      list.push_back("/w/w" + std::to_string(j) + ".py");
+      sources[list.back()] = module_source(std::to_string(j));
+    }
+    fs = fake(sources);
+    for (const std::string& path : list) fs->hold(path);
+  }
   Files list;
-  for (int j = 0; j < 20; ++j) {
-    list.push_back("/w/w" + std::to_string(j) + ".py");
-    sources[list.back()] = module_source(std::to_string(j));
-  }
-  const auto fs = fake(sources);
-  for (const std::string& path : list) fs->hold(path);
+  std::shared_ptr<FakeFileSystem> fs;
+};
+
+// Once the last handle is gone, nobody can ask the index anything: each
+// worker finishes the file it is on, stops, and the last one frees the
+// index's state.
+TEST(AstProjectIndex, WorkersOfAnIndexNobodyHoldsStopAtTheirNextFile) {
+  HeldProject project;
+  const int workers = static_cast<int>(std::min<std::size_t>(available_cpus(), project.list.size()));
   {
-    const auto index = AstProjectIndex::with_filesystem("/w", list, fs);
+    const auto index = AstProjectIndex::with_filesystem("/w", project.list, project.fs);
+    const AstProjectIndex copy = index;  // copies are handles too
     index.nonblocking_start_index();
-    ASSERT_TRUE(fs->wait_for_readers(1));
+    ASSERT_TRUE(project.fs->wait_for_readers(workers));
   }
-  fs->open_gate();
-  ASSERT_TRUE(eventually([&] { return fs.use_count() == 1; })) << "the last worker drops the index's state";
-  EXPECT_EQ(fs->total_reads(), 20);
+  project.fs->open_gate();
+  ASSERT_TRUE(eventually([&] { return project.fs.use_count() == 1; })) << "the last worker drops the index's state";
+  EXPECT_EQ(project.fs->total_reads(), workers) << "one file per worker: the one it was reading";
+}
+
+// While any handle lives, the workers go on over the whole list, whichever
+// handle started them.
+TEST(AstProjectIndex, WorkersGoOnWhileACopyOfTheHandleLives) {
+  HeldProject project;
+  std::optional<AstProjectIndex> kept;
+  {
+    const auto index = AstProjectIndex::with_filesystem("/w", project.list, project.fs);
+    kept.emplace(index);
+    index.nonblocking_start_index();
+    ASSERT_TRUE(project.fs->wait_for_readers(1));
+  }
+  project.fs->open_gate();
+  ASSERT_TRUE(eventually([&] { return project.fs->total_reads() == 20; }));
+  int blocked = 0;
+  const BeforeBlocking counter = [&] { ++blocked; };
+  ASSERT_TRUE(eventually([&] {
+    blocked = 0;
+    (void)kept->function_ast("w0", "absent", counter);
+    return blocked == 0;
+  }));
+  EXPECT_EQ(kept->function_ast("w19", "helper_19")->module, "w19");
+  kept.reset();
+  ASSERT_TRUE(eventually([&] { return project.fs.use_count() == 1; }));
 }
 
 TEST(AstProjectIndex, AWorkerThatMeetsAFatalErrorEndsAndTheOthersGoOn) {
@@ -348,6 +395,88 @@ TEST(AstProjectIndex, AWorkerThatMeetsAFatalErrorEndsAndTheOthersGoOn) {
   ASSERT_TRUE(eventually([&] { return fs->total_reads() == expected_reads; }));
   EXPECT_EQ(index.get_parsed_ast_file("/w/v0.py").error(), "typed AST cache lock poisoned for /w/v0.py");
   EXPECT_EQ(index.function_ast("v15", "helper_15")->module, "v15");
+}
+
+class Gate {
+ public:
+  void open() {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  bool wait() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+};
+
+// The exit status of a forked child that runs `body`: 0 when it returned
+// true, 1 when false, 2 when it threw, -1 when it did not exit by itself
+// within ten seconds (it is killed then).
+int in_forked_child(const std::function<bool()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int status = 2;
+    try {
+      status = body() ? 0 : 1;
+    } catch (...) {
+    }
+    ::_exit(status);
+  }
+  if (child < 0) return -2;
+  for (int waited = 0; waited < 1000; ++waited) {
+    int status = 0;
+    if (::waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  return -1;
+}
+
+// Where a thread stands once it has stored a listed file's analysis and
+// before it counts it.
+Gate* stored_not_counted = nullptr;
+Gate* go_on_counting = nullptr;
+
+// A fork that falls between a thread's storing the last listed file's
+// analysis and its counting it: in the child, where that thread does not
+// exist, the index still comes to answer from the tables of a fully
+// analysed index, as the parent's does.
+TEST(AstProjectIndex, AForkBetweenStoringAndCountingAFileLeavesTheChildsIndexComplete) {
+  const auto fs = fake({{"/w/a.py", module_source("A")}, {"/w/b.py", module_source("B")}});
+  const auto index = AstProjectIndex::with_filesystem("/w", {"/w/a.py", "/w/b.py"}, fs);
+  ASSERT_TRUE(index.get_parsed_ast_file("/w/a.py").has_value());
+  Gate reached, release;
+  stored_not_counted = &reached;
+  go_on_counting = &release;
+  ProjectIndexProbe::set_after_listed_outcome_stored([] {
+    stored_not_counted->open();
+    go_on_counting->wait();
+  });
+  std::thread storing([&] { (void)index.get_parsed_ast_file("/w/b.py"); });
+  const bool at_the_point = reached.wait();
+  ProjectIndexProbe::set_after_listed_outcome_stored(nullptr);
+  int status = -3;
+  if (at_the_point) {
+    status = in_forked_child([&] {
+      int blocked = 0;
+      const BeforeBlocking counter = [&] { ++blocked; };
+      const bool found = index.function_ast("b", "helper_B", counter).has_value();
+      return found && blocked == 0 && ProjectIndexProbe::answers_from_tables(index);
+    });
+  }
+  release.open();
+  storing.join();
+  ASSERT_TRUE(at_the_point);
+  EXPECT_EQ(status, 0) << "the child's lookups walk the list for ever";
+  EXPECT_TRUE(ProjectIndexProbe::answers_from_tables(index));
+  EXPECT_EQ(fs->total_reads(), 2);
 }
 
 // Callers on several threads and the workers on one index at once: every
