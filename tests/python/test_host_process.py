@@ -118,12 +118,13 @@ def _exit_outcome(result, attempt):
 
 
 @pytest.mark.parametrize("call", LOCK_RELEASING_CALLS)
-def test_exit_while_daemon_threads_are_inside_a_lock_releasing_call(resolver_files, call):
+def test_exit_while_daemon_threads_are_inside_a_lock_releasing_call(resolver_files, call, record_property):
     root, files = resolver_files
     code = _daemon_threads_exit_script(_project_preamble(root, files), LOCK_RELEASING_CALLS[call])
     # The Python code's own moments of giving the lock up are rarer: more runs.
-    for attempt in range(30 if call == "a file list read by Python code" else 8):
-        _exit_outcome(_run_script(code, timeout=60), attempt)
+    runs = 30 if call == "a file list read by Python code" else 8
+    outcomes = [_exit_outcome(_run_script(code, timeout=60), attempt) for attempt in range(runs)]
+    record_property("cpython_crashes", outcomes.count("CPython's crash"))
 
 
 def test_cpython_alone_at_exit_with_daemon_threads_waiting_for_the_lock(record_property):
@@ -135,6 +136,26 @@ def test_cpython_alone_at_exit_with_daemon_threads_waiting_for_the_lock(record_p
     code = _daemon_threads_exit_script("", "list(PythonFiles())")
     outcomes = [_exit_outcome(_run_script(code, timeout=60), attempt) for attempt in range(30)]
     record_property("cpython_crashes", outcomes.count("CPython's crash"))
+
+
+def test_a_lock_releasing_call_made_while_the_interpreter_finalises_answers():
+    """Daemon threads that come back after finalisation has begun never run
+    again, but the thread that finalises does: a finaliser run at exit may
+    still call in (the input is long enough for the call to release the
+    interpreter lock)."""
+    result = _run_script("""
+        import os, tolva_rs
+
+        class AtExit:
+            def __init__(self):
+                self.finalizing, self.call, self.write = sys.is_finalizing, tolva_rs.to_snake_case, os.write
+
+            def __del__(self):
+                self.write(1, f"{self.finalizing()} {self.call('AbcDef' * 60_000)[:7]}".encode())
+
+        kept = AtExit()
+    """)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "True abc_def", "")
 
 
 # A child forked at a given moment answers, for a sample of lookups, what the
