@@ -6,6 +6,7 @@ runs in a fresh interpreter, so that an abort or a hang fails the test
 instead of the run."""
 
 import os
+import signal
 import subprocess
 import sys
 import textwrap
@@ -62,10 +63,20 @@ LOCK_RELEASING_CALLS = {
 }
 
 
-@pytest.mark.parametrize("call", LOCK_RELEASING_CALLS)
-def test_exit_while_daemon_threads_are_inside_a_lock_releasing_call(resolver_files, call):
-    root, files = resolver_files
-    code = _project_preamble(root, files) + textwrap.dedent(f"""
+# CPython 3.10 may crash a daemon thread at exit by itself (SIGSEGV): a
+# thread that waits for the interpreter lock while the interpreter finalises
+# wakes, every switch interval, to ask for the lock, and does so on the
+# interpreter state once finalisation has freed it. 3.11 keeps the main
+# interpreter's state alive to the end. Under 3.10 every case of the exit
+# table may therefore end in SIGSEGV; what the module controls holds there
+# too: no abort, no fatal error, nothing written to stderr on a clean exit.
+CPYTHON_CRASHES_WAITING_DAEMON_THREADS_AT_EXIT = sys.version_info < (3, 11)
+
+
+def _daemon_threads_exit_script(preamble, call):
+    """Four daemon threads run `call` in a loop (`k` is the loop's count)
+    while the main thread exits."""
+    return preamble + textwrap.dedent(f"""
         import collections.abc, itertools, threading, time
 
         class PythonFiles(collections.abc.Sequence):
@@ -87,16 +98,64 @@ def test_exit_while_daemon_threads_are_inside_a_lock_releasing_call(resolver_fil
 
         def loop():
             for k in itertools.count():
-                {LOCK_RELEASING_CALLS[call]}
+                {call}
 
         for _ in range(4):
             threading.Thread(target=loop, daemon=True).start()
         time.sleep(0.3)
     """)
+
+
+def _exit_outcome(result, attempt):
+    """"clean", or "CPython's crash" where CPython itself may crash at exit;
+    fails on anything else."""
+    if CPYTHON_CRASHES_WAITING_DAEMON_THREADS_AT_EXIT and result.returncode == -signal.SIGSEGV:
+        assert "terminate called" not in result.stderr, (attempt, result.stderr)
+        assert "fatal" not in result.stderr.lower(), (attempt, result.stderr)
+        return "CPython's crash"
+    assert (result.returncode, result.stderr) == (0, ""), attempt
+    return "clean"
+
+
+@pytest.mark.parametrize("call", LOCK_RELEASING_CALLS)
+def test_exit_while_daemon_threads_are_inside_a_lock_releasing_call(resolver_files, call, record_property):
+    root, files = resolver_files
+    code = _daemon_threads_exit_script(_project_preamble(root, files), LOCK_RELEASING_CALLS[call])
     # The Python code's own moments of giving the lock up are rarer: more runs.
-    for attempt in range(30 if call == "a file list read by Python code" else 8):
-        result = _run_script(code, timeout=60)
-        assert (result.returncode, result.stderr) == (0, ""), attempt
+    runs = 30 if call == "a file list read by Python code" else 8
+    outcomes = [_exit_outcome(_run_script(code, timeout=60), attempt) for attempt in range(runs)]
+    record_property("cpython_crashes", outcomes.count("CPython's crash"))
+
+
+def test_cpython_alone_at_exit_with_daemon_threads_waiting_for_the_lock(record_property):
+    """The control for the exit table: the same exit with Python code alone
+    in the daemon threads and the module never imported. Under 3.10 it may
+    end in SIGSEGV too (recorded as `cpython_crashes`), which is why the
+    table tolerates that status there; from 3.11 on it always exits
+    cleanly."""
+    code = _daemon_threads_exit_script("", "list(PythonFiles())")
+    outcomes = [_exit_outcome(_run_script(code, timeout=60), attempt) for attempt in range(30)]
+    record_property("cpython_crashes", outcomes.count("CPython's crash"))
+
+
+def test_a_lock_releasing_call_made_while_the_interpreter_finalises_answers():
+    """Daemon threads that come back after finalisation has begun never run
+    again, but the thread that finalises does: a finaliser run at exit may
+    still call in (the input is long enough for the call to release the
+    interpreter lock)."""
+    result = _run_script("""
+        import os, tolva_rs
+
+        class AtExit:
+            def __init__(self):
+                self.finalizing, self.call, self.write = sys.is_finalizing, tolva_rs.to_snake_case, os.write
+
+            def __del__(self):
+                self.write(1, f"{self.finalizing()} {self.call('AbcDef' * 60_000)[:7]}".encode())
+
+        kept = AtExit()
+    """)
+    assert (result.returncode, result.stdout, result.stderr) == (0, "True abc_def", "")
 
 
 # A child forked at a given moment answers, for a sample of lookups, what the
