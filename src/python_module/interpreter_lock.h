@@ -40,12 +40,9 @@ inline constexpr std::size_t kReleaseLockMinInputBytes = 256 * 1024;
 // pthread_exit, a forced unwind, and 3.14 parks it there for ever. Here the
 // forced unwind stops at once and the thread parks for ever too, as 3.14
 // does, so that none of the caller's frames runs its cleanups without the
-// interpreter lock (they may release Python objects). A thread other than
-// the process's first one that comes back once finalisation has begun parks
-// at once, without waiting for the lock at all: under CPython 3.10 a thread
-// that waits for it may wake after finalisation freed the interpreter, and
-// crash there. The thread holds no lock of the caches at that moment: every
-// caller takes the interpreter lock back only once its native work is over.
+// interpreter lock (they may release Python objects). The thread holds no
+// lock of the caches at that moment: every caller takes the interpreter lock
+// back only once its native work is over.
 void take_back(PyThreadState* saved);
 
 // For work that decides by itself whether it will block: runs
