@@ -76,8 +76,11 @@ class TokenSource {
 
   // The tokens consumed so far, trivia included.
   const python_ast::Tokens& tokens() const { return tokens_; }
-  // The lexical errors found so far.
+  // The lexical errors found so far (the first only, after
+  // keep_first_lexical_error_only).
   const std::vector<LexicalError>& lexical_errors() const { return lexer_.errors(); }
+  // Keeps only the first lexical error (Lexer::keep_first_error_only).
+  void keep_first_lexical_error_only() { lexer_.keep_first_error_only(); }
 
   struct Finished {
     python_ast::Tokens tokens;

@@ -97,11 +97,21 @@ void Parser::bump_any_at_end() const {
   tolva::fatal("Parser::bump_any: the current token is the end of file at " + current_token_range().debug());
 }
 
+void Parser::report_first_error_only() {
+  report_ = ErrorReport::FirstOnly;
+  tokens_.keep_first_lexical_error_only();
+}
+
 void Parser::add_error(ParseErrorType error, TextRange range) {
   if (nesting_exceeded_) return;
-  if (!errors_.empty() && errors_.back().range.start() == range.start()) return;
+  if (error_count_ != 0 && last_error_start_ == range.start()) return;
+  ++error_count_;
+  last_error_start_ = range.start();
+  if (report_ == ErrorReport::FirstOnly) {
+    watch_first_error_ = true;
+    if (!errors_.empty()) return;
+  }
   errors_.push_back(ParseError{std::move(error), range});
-  if (report_ == ErrorReport::FirstOnly) watch_first_error_ = true;
 }
 
 void Parser::add_error(ParseErrorType::Kind kind, TextRange range) { add_error(ParseErrorType(kind), range); }
@@ -122,8 +132,8 @@ void Parser::add_version_gated_error(std::uint8_t kind, std::uint8_t sub_kind, T
 
 ParserCheckpoint Parser::checkpoint() const {
   return ParserCheckpoint{
-      tokens_.checkpoint(), errors_.size(),     version_gated_errors_.size(), current_token_id_,
-      prev_token_end_,      recovery_context_, nesting_exceeded_,
+      tokens_.checkpoint(), error_count_,      last_error_start_, version_gated_errors_.size(),
+      current_token_id_,    prev_token_end_,   recovery_context_, nesting_exceeded_,
   };
 }
 
@@ -137,6 +147,8 @@ void Parser::rewind(const ParserCheckpoint& checkpoint) {
   if (errors_.size() > checkpoint.errors_position) {
     errors_.erase(errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.errors_position), errors_.end());
   }
+  error_count_ = checkpoint.errors_position;
+  last_error_start_ = checkpoint.last_error_start;
   if (version_gated_errors_.size() > checkpoint.version_gated_errors_position) {
     version_gated_errors_.erase(
         version_gated_errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.version_gated_errors_position),

@@ -55,7 +55,9 @@ namespace python_parser {
 // A snapshot of the whole parser state for speculative parsing.
 struct ParserCheckpoint {
   TokenSourceCheckpoint tokens;
+  // The number of errors recorded, and where the last of them starts.
   std::size_t errors_position = 0;
+  text_size::TextOffset last_error_start;
   std::size_t version_gated_errors_position = 0;
   std::uint32_t current_token_id = 0;
   text_size::TextOffset prev_token_end;
@@ -119,8 +121,10 @@ class Parser {
          TargetVersion target_version = kDefaultTargetVersion);
 
   // Makes this parse report only its first error (ErrorReport::FirstOnly);
-  // called before parse().
-  void report_first_error_only() { report_ = ErrorReport::FirstOnly; }
+  // called before parse(). Only the first error of each list is kept from
+  // then on: the others are counted, and a speculative reading that runs
+  // over junk holds no memory for its errors.
+  void report_first_error_only();
 
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
@@ -224,6 +228,7 @@ class Parser {
     tolva::check(node != nullptr, "Parser::add_error: no node");
     add_error(std::forward<Error>(error), range_of(*node));
   }
+  // The errors recorded; in a FirstOnly parse, only the first of them.
   const std::vector<ParseError>& errors() const { return errors_; }
 
   // Records `kind` (with `sub_kind`) at `range` when the target version is
@@ -366,7 +371,12 @@ class Parser {
 
   python_ast::Arena& arena_;
   TokenSource tokens_;
+  // The errors recorded (in a FirstOnly parse, the first one only: the
+  // answer needs no other, and the de-duplication rule only where the last
+  // one starts), how many there are and where the last one starts.
   std::vector<ParseError> errors_;
+  std::size_t error_count_ = 0;
+  text_size::TextOffset last_error_start_;
   std::vector<VersionGatedSyntaxError> version_gated_errors_;
   std::string_view source_;
   std::uint32_t current_token_id_ = 0;
