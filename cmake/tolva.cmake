@@ -1,21 +1,31 @@
 # tolva_module(name [DEPS ...] [TEST_DEPS ...])
 #
 # The static library of one folder under src/, named tolva_<name>: every
-# *.cc of the folder (and of its subfolders) that is not a test. Every
-# *_test.cc beside them goes into one GoogleTest executable, <name>_test,
-# registered with CTest test by test (when TOLVA_BUILD_TESTS is on). A
-# library that itself depends on GoogleTest holds test helpers: without the
-# tests it is not defined at all.
+# *.cc of the folder and of its subfolders, but the tests (*_test.cc) and
+# the mains of programs (*_main.cc); a subfolder with a CMakeLists.txt of its
+# own is a library of its own (src/test_support/<library>/). A folder of
+# headers only makes an interface library. Every *_test.cc goes into one
+# GoogleTest executable, <name>_test, registered with CTest test by test
+# (when TOLVA_BUILD_TESTS is on); the helpers the tests share are no part of
+# the library: they live in src/test_support, and a library's tests name the
+# layer of them they use in TEST_DEPS.
 function(tolva_module name)
   cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
-  if(NOT TOLVA_BUILD_TESTS AND ARG_DEPS MATCHES "GTest::")
-    return()
-  endif()
   file(GLOB_RECURSE all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cc)
+  file(GLOB_RECURSE nested CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(list_file IN LISTS nested)
+    cmake_path(GET list_file PARENT_PATH folder)
+    foreach(source IN LISTS all_sources)
+      cmake_path(IS_PREFIX folder "${source}" inside)
+      if(inside)
+        list(REMOVE_ITEM all_sources "${source}")
+      endif()
+    endforeach()
+  endforeach()
   set(sources ${all_sources})
-  list(FILTER sources EXCLUDE REGEX "_(test|main|test_support)\\.cc$")
+  list(FILTER sources EXCLUDE REGEX "_(test|main)\\.cc$")
   set(tests ${all_sources})
-  list(FILTER tests INCLUDE REGEX "_test(_support)?\\.cc$")
+  list(FILTER tests INCLUDE REGEX "_test\\.cc$")
   if(sources)
     add_library(tolva_${name} STATIC ${sources})
     target_include_directories(tolva_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)

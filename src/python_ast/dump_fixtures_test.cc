@@ -3,7 +3,7 @@
 
 #include <span>
 
-#include "python_ast/nodes_test_support.h"
+#include "test_support/python_ast/nodes.h"
 
 namespace python_ast::testing {
 

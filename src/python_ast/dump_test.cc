@@ -12,9 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "python_ast/nodes_test_support.h"
 #include "support/fatal_error.h"
 #include "test_support/oracle.h"
+#include "test_support/python_ast/nodes.h"
 
 namespace python_ast {
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "python_ast/module.h"
-#include "python_ast/nodes_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/python_ast/nodes.h"
 
 namespace python_ast {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "python_ast/dump.h"
 #include "python_ast/module.h"
-#include "python_ast/nodes_test_support.h"
+#include "test_support/python_ast/nodes.h"
 #include "test_support/threads.h"
 
 namespace python_ast {

@@ -7,7 +7,7 @@
 
 #include "python_module/converters.h"
 #include "python_module/interpreter_lock.h"
-#include "python_module/test_interpreter.h"
+#include "test_support/python_module/test_interpreter.h"
 
 namespace python_module {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "python_module/test_interpreter.h"
+#include "test_support/python_module/test_interpreter.h"
 
 namespace python_module {
 namespace {

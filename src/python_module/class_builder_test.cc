@@ -7,8 +7,8 @@
 
 #include "python_module/arguments.h"
 #include "python_module/result_conversion.h"
-#include "python_module/test_interpreter.h"
 #include "support/fatal_error.h"
+#include "test_support/python_module/test_interpreter.h"
 
 namespace python_module {
 namespace {

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "python_module/interpreter_lock.h"
-#include "python_module/test_interpreter.h"
 #include "support/fatal_error.h"
+#include "test_support/python_module/test_interpreter.h"
 
 namespace python_module {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "python_module/module_state.h"
-#include "python_module/test_interpreter.h"
+#include "test_support/python_module/test_interpreter.h"
 
 namespace python_module {
 namespace {

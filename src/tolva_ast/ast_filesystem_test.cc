@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "support/utf8.h"
-#include "tolva_ast/test_files.h"
+#include "test_support/tolva_ast/test_files.h"
 
 namespace tolva_ast {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 #include <thread>
 
+#include "test_support/tolva_ast/test_files.h"
 #include "tolva_ast/project_index.h"
-#include "tolva_ast/test_files.h"
 
 namespace tolva_ast {
 namespace {

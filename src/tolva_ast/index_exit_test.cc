@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "tolva_ast/test_files.h"
+#include "test_support/tolva_ast/test_files.h"
 
 namespace tolva_ast {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "source_file/line_index.h"
 #include "support/fatal_error.h"
-#include "tolva_ast/marked_source.h"
+#include "test_support/tolva_ast/marked_source.h"
 
 namespace tolva_ast {
 namespace {

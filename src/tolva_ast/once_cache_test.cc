@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "tolva_ast/failing_allocation_test_support.h"
+#include "test_support/tolva_ast/failing_allocation.h"
 
 namespace tolva_ast {
 namespace {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "python_parser/parse.h"
-#include "tolva_ast/fake_filesystem_for_test.h"
+#include "test_support/tolva_ast/fake_filesystem.h"
+#include "test_support/tolva_ast/test_files.h"
 #include "tolva_ast/path_text.h"
-#include "tolva_ast/test_files.h"
 
 namespace tolva_ast {
 namespace {

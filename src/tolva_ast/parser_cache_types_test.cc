@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "tolva_ast/failing_allocation_test_support.h"
+#include "test_support/tolva_ast/failing_allocation.h"
 
 namespace tolva_ast {
 namespace {

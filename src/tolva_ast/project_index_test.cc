@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "tolva_ast/fake_filesystem_for_test.h"
-#include "tolva_ast/test_files.h"
+#include "test_support/tolva_ast/fake_filesystem.h"
+#include "test_support/tolva_ast/test_files.h"
 
 namespace tolva_ast {
 namespace {

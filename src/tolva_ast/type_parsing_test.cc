@@ -13,7 +13,7 @@
 
 #include "source_file/line_index.h"
 #include "test_support/oracle.h"
-#include "tolva_ast/marked_source.h"
+#include "test_support/tolva_ast/marked_source.h"
 #include "tolva_ast/statement_visitor.h"
 #include "tolva_ast/type_parsing_internal.h"
 

@@ -11,8 +11,8 @@
 #include "python_ast/walk.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
-#include "python_parser/parser/expression_printer_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/python_parser/expression_printer.h"
 
 
 namespace python_parser {

@@ -18,9 +18,9 @@
 #include "python_ast/nodes.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
-#include "python_parser/parser/expression_printer_test_support.h"
 #include "support/fatal_error.h"
 #include "test_support/oracle.h"
+#include "test_support/python_parser/expression_printer.h"
 
 
 namespace python_parser {

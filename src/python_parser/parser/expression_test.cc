@@ -15,11 +15,11 @@
 #include "python_ast/walk.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
-#include "python_parser/parser/expression_printer_test_support.h"
 #include "python_parser/parser/helpers.h"
 #include "python_parser/parser/parser.h"
-#include "python_parser/parser/shown_error_test_support.h"
 #include "support/fatal_error.h"
+#include "test_support/python_parser/expression_printer.h"
+#include "test_support/python_parser/shown_error.h"
 #include "test_support/text.h"
 #include "test_support/threads.h"
 

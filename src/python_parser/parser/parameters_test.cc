@@ -10,7 +10,7 @@
 
 #include "python_parser/parser/expression.h"
 #include "python_parser/parser/parser.h"
-#include "python_parser/parser/shown_error_test_support.h"
+#include "test_support/python_parser/shown_error.h"
 
 namespace python_parser {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "python_ast/nodes_test_support.h"
 #include "support/fatal_error.h"
-#include "python_parser/parser/syntax_printer_test_support.h"
+#include "test_support/python_ast/nodes.h"
+#include "test_support/python_parser/syntax_printer.h"
 #include "test_support/threads.h"
 
 namespace python_parser {

@@ -23,10 +23,10 @@
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
 #include "support/fatal_error.h"
+#include "test_support/oracle.h"
+#include "test_support/python_parser/syntax_printer.h"
 #include "test_support/text.h"
 #include "test_support/threads.h"
-#include "python_parser/parser/syntax_printer_test_support.h"
-#include "test_support/oracle.h"
 
 
 namespace python_parser {

@@ -11,9 +11,9 @@
 #include "python_parser/lexer.h"
 #include "python_parser/parse.h"
 #include "python_parser/parser/depth_guard.h"
-#include "python_parser/parser/syntax_printer_test_support.h"
-#include "test_support/threads.h"
 #include "test_support/oracle.h"
+#include "test_support/python_parser/syntax_printer.h"
+#include "test_support/threads.h"
 
 namespace python_parser {
 

@@ -1,4 +1,4 @@
-#include "python_parser/parser/expression_printer_test_support.h"
+#include "test_support/python_parser/expression_printer.h"
 
 #include <cstdio>
 #include <span>
@@ -8,7 +8,7 @@
 #include "python_ast/walk.h"
 
 // The printer of the expression tree tests
-// (expression_printer_test_support.h describes the form).
+// (expression_printer.h describes the form).
 namespace python_parser::expression_testing {
 
 using python_ast::Expr;

@@ -1,4 +1,4 @@
-#include "python_parser/parser/shown_error_test_support.h"
+#include "test_support/python_parser/shown_error.h"
 
 namespace python_parser::parser_testing {
 

@@ -1,4 +1,4 @@
-#include "tolva_ast/failing_allocation_test_support.h"
+#include "test_support/tolva_ast/failing_allocation.h"
 
 #include <cstddef>
 #include <cstdlib>

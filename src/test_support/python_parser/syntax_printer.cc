@@ -1,4 +1,4 @@
-#include "python_parser/parser/syntax_printer_test_support.h"
+#include "test_support/python_parser/syntax_printer.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

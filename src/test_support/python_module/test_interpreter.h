@@ -1,6 +1,6 @@
 #pragma once
 
-// For the C++ tests of this folder: an embedded interpreter, started once per
+// For the C++ tests of python_module: an embedded interpreter, started once per
 // test executable and kept running, and small helpers to evaluate Python code
 // and read the pending exception.
 
