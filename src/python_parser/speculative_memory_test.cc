@@ -24,6 +24,7 @@ namespace {
 thread_local bool counting = false;
 thread_local std::int64_t live_bytes = 0;
 thread_local std::int64_t peak_bytes = 0;
+thread_local std::int64_t allocations = 0;
 
 // Each counted block carries its size in front of it.
 constexpr std::size_t kHeader = alignof(std::max_align_t);
@@ -33,6 +34,7 @@ void* allocate(std::size_t size) {
   if (block == nullptr) throw std::bad_alloc();
   *reinterpret_cast<std::size_t*>(block) = counting ? size : 0;
   if (counting) {
+    ++allocations;
     live_bytes += static_cast<std::int64_t>(size);
     if (live_bytes > peak_bytes) peak_bytes = live_bytes;
   }
@@ -64,6 +66,7 @@ namespace {
 std::int64_t peak_of_checked_parse(const std::string& source, std::string& first_error) {
   live_bytes = 0;
   peak_bytes = 0;
+  allocations = 0;
   counting = true;
   {
     ModuleParseResult result = parse_module(source);
@@ -106,6 +109,24 @@ TEST(SpeculativeReadingMemory, UnclosedWithParenthesisBeforeJunkHoldsNoErrorPerT
     // it grows) and the tree's copy of the text.
     EXPECT_LE(peak, static_cast<std::int64_t>(40 * source.size())) << "bytes per source byte: "
                                                                    << static_cast<double>(peak) / source.size();
+  }
+}
+
+TEST(SpeculativeReadingMemory, UnclosedWithParenthesisBeforeJunkBuildsNoErrorPerToken) {
+  // The errors a first-error parse only counts are not built either: an
+  // error's text is a heap string, one allocation per junk token.
+  const std::string sources[] = {
+      "with (\n" + lines_of('$', 2000),
+      "with (a, b, " + lines_of('?', 2000),
+      "with ((((" + lines_of('$', 2000),
+  };
+  for (const std::string& source : sources) {
+    SCOPED_TRACE(source.substr(0, 12));
+    std::string first_error;
+    (void)peak_of_checked_parse(source, first_error);
+    EXPECT_FALSE(first_error.empty());
+    // The growth of the token list and the tree's blocks, the first errors.
+    EXPECT_LE(allocations, 200) << "for " << source.size() << " junk tokens";
   }
 }
 

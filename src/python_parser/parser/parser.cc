@@ -102,16 +102,20 @@ void Parser::report_first_error_only() {
   tokens_.keep_first_lexical_error_only();
 }
 
-void Parser::add_error(ParseErrorType error, TextRange range) {
-  if (nesting_exceeded_) return;
-  if (error_count_ != 0 && last_error_start_ == range.start()) return;
+bool Parser::count_error(TextRange range) {
+  if (nesting_exceeded_) return false;
+  if (error_count_ != 0 && last_error_start_ == range.start()) return false;
   ++error_count_;
   last_error_start_ = range.start();
   if (report_ == ErrorReport::FirstOnly) {
     watch_first_error_ = true;
-    if (!errors_.empty()) return;
+    return errors_.empty();
   }
-  errors_.push_back(ParseError{std::move(error), range});
+  return true;
+}
+
+void Parser::add_error(ParseErrorType error, TextRange range) {
+  if (count_error(range)) errors_.push_back(ParseError{std::move(error), range});
 }
 
 void Parser::add_error(ParseErrorType::Kind kind, TextRange range) { add_error(ParseErrorType(kind), range); }
@@ -121,7 +125,7 @@ void Parser::add_expected_token_error(TokenKind kind) {
 }
 
 void Parser::add_other_error(std::string_view text, TextRange range) {
-  add_error(ParseErrorType::other(std::string(text)), range);
+  if (count_error(range)) errors_.push_back(ParseError{ParseErrorType::other(std::string(text)), range});
 }
 
 void Parser::add_version_gated_error(std::uint8_t kind, std::uint8_t sub_kind, TextRange range,
@@ -167,7 +171,9 @@ bool Parser::recover_in_list(RecoveryContextKind kind) {
     tokens_.re_lex_logical_token();
     return false;
   }
-  add_error(create_error(kind, current), current_token_range());
+  if (count_error(current_token_range())) {
+    errors_.push_back(ParseError{create_error(kind, current), current_token_range()});
+  }
   bump_any();
   return true;
 }
@@ -188,7 +194,9 @@ Parser::CommaListStep Parser::recover_in_comma_separated_list(RecoveryContextKin
   }
   if (first_element || current == TokenKind::Comma) {
     // A comma with no element before it, or a token no element can start.
-    add_error(create_error(kind, current), current_token_range());
+    if (count_error(current_token_range())) {
+      errors_.push_back(ParseError{create_error(kind, current), current_token_range()});
+    }
     if (current == TokenKind::Comma) {
       trailing_comma = current_token_range();
     } else {

@@ -363,6 +363,11 @@ class Parser {
   // and skips to the end of the file.
   void nesting_too_deep();
 
+  // Counts an error at `range` under the rules of add_error; true when it
+  // must also be stored. A FirstOnly parse stores its first error only, so
+  // a caller builds the error value (texts are heap strings) only then.
+  bool count_error(text_size::TextRange range);
+
   // In a FirstOnly parse with a parser error recorded, called as each token
   // is consumed: when no later step of the parse can change the first error
   // of the merged list, keeps it in settled_error_ and throws
