@@ -417,9 +417,15 @@ class Parser {
 // errors recorded since the outermost one opened may still be dropped, so a
 // FirstOnly parse does not treat them as settled. Readings nest (they live
 // on the stack).
+//
+// A rewind also gives the arena back everything allocated since the reading
+// opened: the grammar keeps nothing that a rewound reading built (its nodes
+// and lists, the token values lexed on the way), so a reading that is read
+// again holds its memory once.
 class SpeculativeReading {
  public:
-  explicit SpeculativeReading(Parser& parser) : parser_(parser), checkpoint_(parser.checkpoint()) {
+  explicit SpeculativeReading(Parser& parser)
+      : parser_(parser), checkpoint_(parser.checkpoint()), arena_mark_(parser.arena().mark()) {
     if (parser_.speculations_++ == 0) {
       parser_.speculation_errors_position_ = checkpoint_.errors_position;
       parser_.speculation_lexical_errors_position_ = checkpoint_.tokens.lexer.errors_position;
@@ -429,12 +435,18 @@ class SpeculativeReading {
   SpeculativeReading& operator=(const SpeculativeReading&) = delete;
   ~SpeculativeReading() { --parser_.speculations_; }
 
-  // Puts the parser back where the reading opened (Parser::rewind).
-  void rewind() { parser_.rewind(checkpoint_); }
+  // Puts the parser back where the reading opened (Parser::rewind), and
+  // releases the arena to where it stood then. Nothing the reading built
+  // may be used afterwards.
+  void rewind() {
+    parser_.rewind(checkpoint_);
+    parser_.arena().release_to(arena_mark_);
+  }
 
  private:
   Parser& parser_;
   ParserCheckpoint checkpoint_;
+  python_ast::Arena::Mark arena_mark_;
 };
 
 // The elements of one list under construction, on the parser's scratch
