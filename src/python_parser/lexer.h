@@ -357,6 +357,8 @@ class Lexer {
   // The errors found so far, in the order found; after
   // keep_first_error_only, the first of them only.
   const std::vector<LexicalError>& errors() const { return errors_; }
+  // The number of errors found so far, the ones only counted included.
+  std::size_t error_count() const { return error_count_; }
   // Keeps only the first error from here on: the others are counted (for
   // checkpoints) but not stored, for a parse that answers its first error
   // only (the errors already found stay).

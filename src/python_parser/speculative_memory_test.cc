@@ -184,6 +184,13 @@ TEST(SpeculativeReadingMemory, FirstErrorOfTheRewoundReadingIsTheFullParsesFirst
       "with (a, b) as c, $:\n    pass\n",
       "with (\n'unclosed\n" + lines_of('$', 3),
       "match(a, b, c=1)\nmatch (a, $)\nwith (",
+      // After the first error the tokens are only counted; a list that stops
+      // at a token of an enclosing one still finds the newline before it.
+      "$\nwith (a,\n  # c\n\n  b\n# d\n):\n    pass\nx = (1,\n# e\n\nif x:\n    pass\n",
+      "with (a, $\n  # comment\n\nclass C: pass\n",
+      "$ = [1,\n  # c\ndef f(): pass\nwith (a, b) as c, (d\n\n# e\nwhile x: pass\n",
+      "'unclosed\nmatch (a,\n  # c\n\ndef f(): pass\n",
+      "with (a,\n$\n# c\n\nwith (b,\n# d\n\nif x: pass\n",
   };
   for (const std::string& source : sources) {
     SCOPED_TRACE(source.substr(0, 40));

@@ -109,6 +109,7 @@ bool Parser::count_error(TextRange range) {
   last_error_start_ = range.start();
   if (report_ == ErrorReport::FirstOnly) {
     watch_first_error_ = true;
+    tokens_.set_parser_has_errors(true);
     return errors_.empty();
   }
   return true;
@@ -153,6 +154,7 @@ void Parser::rewind(const ParserCheckpoint& checkpoint) {
   }
   error_count_ = checkpoint.errors_position;
   last_error_start_ = checkpoint.last_error_start;
+  tokens_.set_parser_has_errors(report_ == ErrorReport::FirstOnly && error_count_ != 0);
   if (version_gated_errors_.size() > checkpoint.version_gated_errors_position) {
     version_gated_errors_.erase(
         version_gated_errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.version_gated_errors_position),
