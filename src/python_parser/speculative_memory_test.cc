@@ -29,9 +29,10 @@ thread_local std::int64_t allocations = 0;
 // Each counted block carries its size in front of it.
 constexpr std::size_t kHeader = alignof(std::max_align_t);
 
-void* allocate(std::size_t size) {
+// Null when the system has no memory left.
+void* try_allocate(std::size_t size) noexcept {
   auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
-  if (block == nullptr) throw std::bad_alloc();
+  if (block == nullptr) return nullptr;
   *reinterpret_cast<std::size_t*>(block) = counting ? size : 0;
   if (counting) {
     ++allocations;
@@ -39,6 +40,12 @@ void* allocate(std::size_t size) {
     if (live_bytes > peak_bytes) peak_bytes = live_bytes;
   }
   return block + kHeader;
+}
+
+void* allocate(std::size_t size) {
+  void* memory = try_allocate(size);
+  if (memory == nullptr) throw std::bad_alloc();
+  return memory;
 }
 
 void release(void* memory) {
@@ -51,12 +58,20 @@ void release(void* memory) {
 
 }  // namespace
 
+// Every form that shares the plain blocks is replaced, the nothrow ones
+// included: the standard library may take a block with one form and give
+// it back with another (std::stable_sort's buffer: nothrow new, sized
+// delete), and a sanitizer runtime supplies each form it is not given.
 void* operator new(std::size_t size) { return allocate(size); }
 void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return try_allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return try_allocate(size); }
 void operator delete(void* memory) noexcept { release(memory); }
 void operator delete[](void* memory) noexcept { release(memory); }
 void operator delete(void* memory, std::size_t) noexcept { release(memory); }
 void operator delete[](void* memory, std::size_t) noexcept { release(memory); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { release(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { release(memory); }
 
 namespace python_parser {
 namespace {
