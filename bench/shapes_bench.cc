@@ -26,6 +26,12 @@
 //   nested_classes_99, nested_classes_500
 //                     `@features` classes nested 99 and 500 deep, the
 //                     innermost of ten annotated fields a line
+//   with_open_junk    `with (` on the first line, then lines of `$`: the
+//                     parenthesis never closes
+//   with_open_nested_junk
+//                     the same with 150 more `(` after `with (`
+//   match_calls       one `match(...)` call statement a line: `match` read
+//                     first as the start of a match statement
 //
 // The lookups run in fresh processes of this binary (started with
 // --shapes-child), so that one which takes too long can be stopped: each
@@ -336,6 +342,21 @@ Generated invalid_characters(char character, std::size_t size) {
 
 Generated nul_bytes(std::size_t size) { return {std::string(size, '\0'), 0, {}}; }
 
+// `head`, then lines of 79 `$`.
+Generated open_junk(const std::string& head, std::size_t size) {
+  Generated out = repeated(head, [](std::size_t) { return std::string(79, '$') + "\n"; }, "", size);
+  out.expected = 0;
+  return out;
+}
+
+Generated match_calls(std::size_t size) {
+  Generated out = repeated(
+      "import re\n\n",
+      [](std::size_t i) { return "match(pattern_" + std::to_string(i) + ", text[start:], flags=re.I)\n"; }, "", size);
+  out.expected = 0;
+  return out;
+}
+
 // The records a shape is dense in, in one file's analysis.
 std::size_t definitions(const ParsedAstFile& file) { return file.functions.size() + file.feature_classes.size(); }
 
@@ -470,6 +491,10 @@ const std::vector<Shape>& shapes() {
       {"nested_defs_500", true, [](std::size_t size) { return nested_defs(500, size); }, outer_return_records},
       {"nested_classes_99", true, [](std::size_t size) { return nested_classes(99, size); }, inner_field_records},
       {"nested_classes_500", true, [](std::size_t size) { return nested_classes(500, size); }, inner_field_records},
+      {"with_open_junk", false, [](std::size_t size) { return open_junk("with (\n", size); }, definitions},
+      {"with_open_nested_junk", false,
+       [](std::size_t size) { return open_junk("with (" + std::string(150, '(') + "\n", size); }, definitions},
+      {"match_calls", false, match_calls, definitions},
   };
   return value;
 }

@@ -10,10 +10,13 @@ namespace python_ast {
 struct Arena::Block {
   Block* next;
   std::size_t size;  // bytes of payload after the header
+  // The arena's reserved_ when the block was obtained: blocks obtained later
+  // have larger values, which is how release_to finds them.
+  std::size_t reserved_before;
 };
 
 namespace {
-constexpr std::size_t kHeader = (sizeof(void*) * 2 + alignof(std::max_align_t) - 1) &
+constexpr std::size_t kHeader = (sizeof(void*) * 3 + alignof(std::max_align_t) - 1) &
                                 ~(alignof(std::max_align_t) - 1);
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 }  // namespace
@@ -81,10 +84,12 @@ void* allocate_block(std::size_t& payload, std::size_t needed) {
 }  // namespace
 
 void* Arena::allocate_slow(std::size_t size, std::size_t align) {
+  static_assert(sizeof(Block) <= kHeader);
   std::size_t payload = std::max(next_block_size_, size + align);
   void* memory = allocate_block(payload, size + align);
   auto* block = static_cast<Block*>(memory);
   block->size = payload;
+  block->reserved_before = reserved_;
   char* begin = static_cast<char*>(memory) + kHeader;
   reserved_ += payload;
   if (size + align > next_block_size_ / 4 && blocks_ != nullptr) {
@@ -102,6 +107,37 @@ void* Arena::allocate_slow(std::size_t size, std::size_t align) {
   TOLVA_ARENA_POISON(cursor_, payload);
   next_block_size_ = std::min(next_block_size_ * 2, max_block_size_);
   return allocate(size, align);
+}
+
+Arena::Mark Arena::mark() const noexcept {
+  Mark mark;
+  mark.block = blocks_;
+  mark.cursor = cursor_;
+  mark.end = end_;
+  mark.reserved = reserved_;
+  mark.next_block_size = next_block_size_;
+  return mark;
+}
+
+void Arena::release_to(const Mark& mark) noexcept {
+  // The blocks obtained since the mark are the front of the list up to the
+  // block that was current then, and the large ones placed right behind it
+  // while it was still current: each run ends at the first older block.
+  auto free_newer = [&](Block** link) {
+    while (*link != nullptr && (*link)->reserved_before >= mark.reserved) {
+      Block* block = *link;
+      *link = block->next;
+      TOLVA_ARENA_UNPOISON(reinterpret_cast<char*>(block) + kHeader, block->size);
+      std::free(block);
+    }
+  };
+  free_newer(&blocks_);
+  if (blocks_ != nullptr) free_newer(&blocks_->next);
+  cursor_ = mark.cursor;
+  end_ = mark.end;
+  reserved_ = mark.reserved;
+  next_block_size_ = std::min(mark.next_block_size, max_block_size_);
+  if (cursor_ != nullptr) TOLVA_ARENA_POISON(cursor_, static_cast<std::size_t>(end_ - cursor_));
 }
 
 void Arena::release() noexcept {

@@ -89,8 +89,27 @@ class Arena {
     return {copy, text.size()};
   }
 
-  // Bytes of block payload obtained from the system so far.
+  // Bytes of block payload obtained from the system so far (less what
+  // release_to gave back).
   std::size_t bytes_reserved() const noexcept { return reserved_; }
+
+  // A point in the arena's history, for release_to.
+  class Mark {
+   private:
+    friend class Arena;
+    const void* block = nullptr;  // the current block
+    char* cursor = nullptr;
+    char* end = nullptr;
+    std::size_t reserved = 0;
+    std::size_t next_block_size = 0;
+  };
+  Mark mark() const noexcept;
+  // Gives back everything allocated since `mark` (of this arena, and not
+  // already given back by a release to an earlier mark): the blocks
+  // obtained since are freed, and the current block is reused from where
+  // it stood. The caller guarantees that nothing allocated since the mark
+  // is reached any more; under AddressSanitizer that memory is poisoned.
+  void release_to(const Mark& mark) noexcept;
 
   // Sets the size up to which blocks grow, kept within [4 KiB, 8 MiB]
   // (1 MiB until set). Blocks double up to it, so it bounds what the last

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,69 @@ TEST(Arena, BlockLimitBoundsTheUnusedTail) {
   std::span<std::uint64_t> huge = large.make_array<std::uint64_t>(std::size_t{3} << 20);
   huge.back() = 1;
   EXPECT_EQ(huge.front(), 0u);
+}
+
+TEST(Arena, ReleaseToMarkGivesBackWhatFollowedAndKeepsWhatCameBefore) {
+  // Cases: nothing obtained since the mark but room in the current block;
+  // new blocks; a large request with a block of its own behind the current
+  // one; a mark taken before the first block.
+  struct Case {
+    const char* name;
+    std::size_t before;  // 64-byte allocations before the mark
+    std::size_t after;   // after it
+    bool large_after;    // a 1 MiB request after it too
+  };
+  const Case cases[] = {
+      {"within the current block", 10, 10, false},
+      {"across new blocks", 10, 5000, false},
+      {"with a large request", 10, 10, true},
+      {"new blocks and a large request", 100, 5000, true},
+      {"from the empty arena", 0, 5000, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Arena arena;
+    std::vector<std::uint64_t*> kept;
+    for (std::size_t i = 0; i < c.before; ++i) {
+      auto* value = static_cast<std::uint64_t*>(arena.allocate(64, 8));
+      *value = i;
+      kept.push_back(value);
+    }
+    const std::size_t reserved = arena.bytes_reserved();
+    const Arena::Mark mark = arena.mark();
+    void* first_after = nullptr;
+    for (std::size_t i = 0; i < c.after; ++i) {
+      void* memory = arena.allocate(64, 8);
+      if (i == 0) first_after = memory;
+      std::memset(memory, 0xAB, 64);
+    }
+    if (c.large_after) (void)arena.make_array<std::uint64_t>(1 << 17);
+    arena.release_to(mark);
+    EXPECT_EQ(arena.bytes_reserved(), reserved);
+    for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(*kept[i], i);
+    // The arena carries on from the mark, as if nothing had followed it.
+    void* again = arena.allocate(64, 8);
+    if (c.before != 0) {
+      EXPECT_EQ(again, first_after);
+    }
+    std::memset(again, 0xCD, 64);
+    for (std::size_t i = 0; i < kept.size(); ++i) EXPECT_EQ(*kept[i], i);
+  }
+
+  // Nested marks: releasing to the inner one, then the outer one.
+  Arena arena;
+  (void)arena.allocate(64, 8);
+  const std::size_t outer_reserved = arena.bytes_reserved();
+  const Arena::Mark outer = arena.mark();
+  for (int i = 0; i < 1000; ++i) (void)arena.allocate(64, 8);
+  const std::size_t inner_reserved = arena.bytes_reserved();
+  const Arena::Mark inner = arena.mark();
+  for (int i = 0; i < 5000; ++i) (void)arena.allocate(64, 8);
+  arena.release_to(inner);
+  EXPECT_EQ(arena.bytes_reserved(), inner_reserved);
+  for (int i = 0; i < 5000; ++i) (void)arena.allocate(64, 8);
+  arena.release_to(outer);
+  EXPECT_EQ(arena.bytes_reserved(), outer_reserved);
 }
 
 TEST(Arena, CopiesTextAndArraysAndMovesOwnership) {

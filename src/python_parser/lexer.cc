@@ -415,7 +415,9 @@ LexerCheckpoint Lexer::checkpoint() const {
   checkpoint.indentations = indentations_;
   checkpoint.pending_indentation = pending_indentation_;
   checkpoint.fstrings = fstrings_;
-  checkpoint.errors_position = errors_.size();
+  checkpoint.errors_position = error_count_;
+  checkpoint.last_error_range = last_error_range_;
+  checkpoint.last_error_is_missing_quote = last_error_is_missing_quote_;
   return checkpoint;
 }
 
@@ -436,13 +438,36 @@ void Lexer::rewind(const LexerCheckpoint& checkpoint) {
   if (checkpoint.errors_position < errors_.size()) {
     errors_.erase(errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.errors_position), errors_.end());
   }
+  error_count_ = checkpoint.errors_position;
+  last_error_range_ = checkpoint.last_error_range;
+  last_error_is_missing_quote_ = checkpoint.last_error_is_missing_quote;
 }
 
 std::vector<LexicalError> Lexer::finish() && { return std::move(errors_); }
 
 void Lexer::push_error(LexicalError error) {
   current_range_ = error.range;
+  ++error_count_;
+  last_error_range_ = error.range;
+  last_error_is_missing_quote_ = error.error.kind() == LexicalErrorType::MissingClosingQuote;
+  if (first_error_only_ && !errors_.empty()) return;
   errors_.push_back(std::move(error));
+}
+
+void Lexer::drop_missing_quote_error_of_current_token() {
+  if (error_count_ == 0 || !last_error_is_missing_quote_ || last_error_range_ != current_range_) return;
+  --error_count_;
+  if (errors_.size() > error_count_) errors_.pop_back();
+  if (errors_.size() == error_count_) {
+    // Every error is kept: the new last one is known.
+    last_error_range_ = errors_.empty() ? text_size::TextRange() : errors_.back().range;
+    last_error_is_missing_quote_ =
+        !errors_.empty() && errors_.back().error.kind() == LexicalErrorType::MissingClosingQuote;
+  } else {
+    // Only counted: it belongs to a token before the current one, which the
+    // re-lexing hooks never reach.
+    last_error_is_missing_quote_ = false;
+  }
 }
 
 TokenKind Lexer::error_token(LexicalErrorType error, TextRange range) {
@@ -1444,10 +1469,7 @@ void Lexer::re_lex_raw_string_in_format_spec() {
       current_flags_.intersects(TokenFlags::kPrefixB | TokenFlags::kPrefixF | TokenFlags::kPrefixT)) {
     return;
   }
-  if (!errors_.empty() && errors_.back().range == current_range_ &&
-      errors_.back().error.kind() == LexicalErrorType::MissingClosingQuote) {
-    errors_.pop_back();
-  }
+  drop_missing_quote_error_of_current_token();
   const TextOffset start = current_range_.start();
   current_kind_ = TokenKind::Name;
   current_range_ = TextRange::at(start, 1);
@@ -1478,10 +1500,7 @@ void Lexer::re_lex_string_token_in_interpolation_element(InterpolatedStringKind 
     if (c == '\n' || c == '\r' || c == '#') break;
     if (c != ' ' && c != '\t' && c != '\f') return;
   }
-  if (!errors_.empty() && errors_.back().range == current_range_ &&
-      errors_.back().error.kind() == LexicalErrorType::MissingClosingQuote) {
-    errors_.pop_back();
-  }
+  drop_missing_quote_error_of_current_token();
   current_kind_ = kind == InterpolatedStringKind::FString ? TokenKind::FStringEnd : TokenKind::TStringEnd;
   current_range_ = TextRange::at(start, quote_length);
   current_value_ = TokenValue();

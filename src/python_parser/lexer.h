@@ -314,7 +314,11 @@ struct LexerCheckpoint {
   Indentations indentations;
   std::optional<Indentation> pending_indentation;
   InlineStack<InterpolationFrame, 4> fstrings;
+  // The number of errors found, and the last one's range and whether it is
+  // a missing closing quote.
   std::size_t errors_position = 0;
+  text_size::TextRange last_error_range;
+  bool last_error_is_missing_quote = false;
 };
 
 class Lexer {
@@ -350,8 +354,15 @@ class Lexer {
     return value;
   }
 
-  // The errors found so far, in the order found.
+  // The errors found so far, in the order found; after
+  // keep_first_error_only, the first of them only.
   const std::vector<LexicalError>& errors() const { return errors_; }
+  // The number of errors found so far, the ones only counted included.
+  std::size_t error_count() const { return error_count_; }
+  // Keeps only the first error from here on: the others are counted (for
+  // checkpoints) but not stored, for a parse that answers its first error
+  // only (the errors already found stay).
+  void keep_first_error_only() { first_error_only_ = true; }
 
   LexerCheckpoint checkpoint() const;
   // Restores every field saved by `checkpoint`, and drops the errors found
@@ -381,6 +392,9 @@ class Lexer {
  private:
   python_ast::TokenKind lex_token();
   void push_error(LexicalError error);
+  // Drops the last error when it is the current token's missing closing
+  // quote (the token is being re-lexed as something else).
+  void drop_missing_quote_error_of_current_token();
   python_ast::TokenKind error_token(LexicalErrorType error, text_size::TextRange range);
 
   // Layout.
@@ -445,7 +459,14 @@ class Lexer {
   Indentations indentations_;
   std::optional<Indentation> pending_indentation_;
   InlineStack<InterpolationFrame, 4> fstrings_;
+  // The errors kept (all, or only the first), how many were found, and the
+  // last one's range and whether it is a missing closing quote (the string
+  // re-lexing hooks drop that one).
   std::vector<LexicalError> errors_;
+  std::size_t error_count_ = 0;
+  text_size::TextRange last_error_range_;
+  bool last_error_is_missing_quote_ = false;
+  bool first_error_only_ = false;
 
   LexedText lexed_;
   // Scratch text for numbers with underscores and for collapsed braces;

@@ -65,25 +65,50 @@ std::pair<TokenKind, TokenKind> TokenSource::peek2() {
   return {first, second};
 }
 
-void TokenSource::re_lex_logical_token() {
-  // The earliest non-logical newline of the run of trivia that ends the list.
-  std::optional<text_size::TextOffset> newline_start;
-  std::size_t newline_position = 0;
+TrailingNewline TokenSource::stored_trailing_newline() const {
+  TrailingNewline newline;
   for (std::size_t i = tokens_.size(); i > 0; --i) {
     const python_ast::Token& token = tokens_[i - 1];
     if (token.kind == TokenKind::Comment) continue;
     if (token.kind != TokenKind::NonLogicalNewline) break;
-    newline_start = token.range.start();
-    newline_position = i - 1;
+    newline = TrailingNewline{true, i - 1, token.range.start()};
   }
+  return newline;
+}
+
+void TokenSource::count_current(TokenKind kind) {
+  if (counted_ == 0) trailing_newline_ = stored_trailing_newline();
+  if (kind == TokenKind::NonLogicalNewline) {
+    if (!trailing_newline_.present) {
+      trailing_newline_ = TrailingNewline{true, tokens_.size() + counted_, lexer_.current_range().start()};
+    }
+  } else if (kind != TokenKind::Comment) {
+    trailing_newline_ = TrailingNewline{};
+  }
+  ++counted_;
+  last_counted_kind_ = kind;
+}
+
+void TokenSource::re_lex_logical_token() {
+  // The earliest non-logical newline of the run of trivia that ends the list.
+  const TrailingNewline newline = counted_ == 0 ? stored_trailing_newline() : trailing_newline_;
+  std::optional<text_size::TextOffset> newline_start;
+  if (newline.present) newline_start = newline.start;
 
   if (!lexer_.re_lex_logical_token(newline_start)) return;
   if (!newline_start) {
     tolva::fatal("`re_lex_logical_token` should only return `true` if `non_logical_line` is `Some`");
   }
   // The lexer stands on that newline again and produces everything after it
-  // anew.
-  tokens_.truncate(newline_position);
+  // anew. It was the earliest newline of the run: no newline is left in
+  // what ends the list now.
+  if (newline.position < tokens_.size()) {
+    tokens_.truncate(newline.position);
+    counted_ = 0;
+  } else {
+    counted_ = newline.position - tokens_.size();
+  }
+  trailing_newline_ = TrailingNewline{};
   TokenKind current = lexer_.current_kind();
   if (python_ast::is_trivia(current)) {
     push_current(current);
@@ -93,11 +118,27 @@ void TokenSource::re_lex_logical_token() {
 
 void TokenSource::rewind(const TokenSourceCheckpoint& checkpoint) {
   lexer_.rewind(checkpoint.lexer);
-  tokens_.truncate(checkpoint.tokens_position);
+  if (checkpoint.tokens_position < tokens_.size()) {
+    tokens_.truncate(checkpoint.tokens_position);
+    counted_ = 0;
+  } else {
+    counted_ = std::min(counted_, checkpoint.tokens_position - tokens_.size());
+  }
+  trailing_newline_ = checkpoint.trailing_newline;
 }
 
 TokenSource::Finished TokenSource::finish() && {
   if (lexer_.current_kind() != TokenKind::EndOfFile) tolva::fatal("TokenSource was not fully consumed");
+  if (counted_ != 0) {
+    // Only a parse with an error counts tokens, and hands over none.
+    if (!(first_error_only_ && (parser_has_errors_ || lexer_.error_count() != 0))) {
+      tolva::fatal("TokenSource: tokens were only counted in a parse without an error");
+    }
+    if (last_counted_kind_ != TokenKind::EndOfFile) {
+      tolva::fatal("TokenSource: the end of file should be the last token consumed");
+    }
+    return Finished{python_ast::Tokens(), std::move(lexer_).finish()};
+  }
   if (!tokens_.empty()) {
     if (tokens_[tokens_.size() - 1].kind != TokenKind::EndOfFile) {
       tolva::fatal("TokenSource: the end of file should be the last token consumed");

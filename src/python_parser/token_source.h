@@ -27,10 +27,21 @@
 
 namespace python_parser {
 
+// Where the run of trivia that ends the token list has its earliest
+// non-logical newline (the token re_lex_logical_token turns back into a
+// logical Newline), when the list is only counted.
+struct TrailingNewline {
+  bool present = false;
+  std::size_t position = 0;
+  text_size::TextOffset start;
+};
+
 // A snapshot of a token source for speculative parsing.
 struct TokenSourceCheckpoint {
   LexerCheckpoint lexer;
+  // The length of the token list, the tokens only counted included.
   std::size_t tokens_position = 0;
+  TrailingNewline trailing_newline;
 };
 
 class TokenSource {
@@ -71,13 +82,31 @@ class TokenSource {
     lexer_.re_lex_string_token_in_interpolation_element(kind);
   }
 
-  TokenSourceCheckpoint checkpoint() const { return {lexer_.checkpoint(), tokens_.size()}; }
+  TokenSourceCheckpoint checkpoint() const {
+    return {lexer_.checkpoint(), tokens_.size() + counted_, trailing_newline_};
+  }
   void rewind(const TokenSourceCheckpoint& checkpoint);
 
-  // The tokens consumed so far, trivia included.
+  // The tokens consumed so far, trivia included (only those stored, see
+  // keep_first_lexical_error_only).
   const python_ast::Tokens& tokens() const { return tokens_; }
-  // The lexical errors found so far.
+  // The lexical errors found so far (the first only, after
+  // keep_first_lexical_error_only).
   const std::vector<LexicalError>& lexical_errors() const { return lexer_.errors(); }
+  // For a parse that reports only its first error, and so hands over no
+  // tokens when it has an error: keeps only the first lexical error
+  // (Lexer::keep_first_error_only), and from then on, while the parse has
+  // an error, only counts the tokens consumed instead of storing them. A
+  // token consumed then never reaches the result: an error goes only with
+  // a rewind to before it, which drops the token too (or, for the lexer's
+  // unclosed-string error of the current token, before that token is
+  // consumed).
+  void keep_first_lexical_error_only() {
+    lexer_.keep_first_error_only();
+    first_error_only_ = true;
+  }
+  // Tells whether the parser has recorded an error (see above).
+  void set_parser_has_errors(bool has_errors) { parser_has_errors_ = has_errors; }
 
   struct Finished {
     python_ast::Tokens tokens;
@@ -92,11 +121,26 @@ class TokenSource {
   // Moves the lexer to the next significant token, recording trivia.
   void advance();
   void push_current(python_ast::TokenKind kind) {
-    tokens_.push_back(python_ast::Token{lexer_.current_range(), lexer_.current_flags(), kind});
+    if (counted_ == 0 && !(first_error_only_ && (parser_has_errors_ || lexer_.error_count() != 0))) [[likely]] {
+      tokens_.push_back(python_ast::Token{lexer_.current_range(), lexer_.current_flags(), kind});
+    } else {
+      count_current(kind);
+    }
   }
+  void count_current(python_ast::TokenKind kind);
+  // The earliest non-logical newline of the run of trivia at the end of
+  // the stored tokens.
+  TrailingNewline stored_trailing_newline() const;
 
   Lexer lexer_;
   python_ast::Tokens tokens_;
+  // The tokens consumed after the stored ones and only counted, the kind of
+  // the last of them, and the trailing newline when there are any.
+  std::size_t counted_ = 0;
+  python_ast::TokenKind last_counted_kind_ = python_ast::TokenKind::EndOfFile;
+  TrailingNewline trailing_newline_;
+  bool first_error_only_ = false;
+  bool parser_has_errors_ = false;
 };
 
 }  // namespace python_parser

@@ -203,6 +203,73 @@ TEST(TokenSource, RewindRestoresTheTokenListAndTheCurrentToken) {
   EXPECT_EQ(f.source.current_range(), TextRange(5, 6));
 }
 
+TEST(TokenSource, AFirstErrorSourceWithAnErrorCountsTokensAndRecoversAlike) {
+  // A source for a first-error parse stores no token consumed while the
+  // parse has an error (here the lexer's, at `$`, or the parser's): it
+  // counts them, finds the newline to re-lex among them, rewinds over them,
+  // and hands over none. Beside it, a source that stores everything.
+  struct Case {
+    const char* name;
+    std::string_view text;
+    bool parser_error;  // the parser reports an error after the first token
+  };
+  const Case cases[] = {
+      {"lexical error", "f(a, $  # c\n# d\n\ndef\n", false},
+      {"parser error", "f(a, b  # c\n# d\n\ndef\n", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fixture all(c.text);
+    Fixture first(c.text);
+    first.source.keep_first_lexical_error_only();
+    auto bump_both = [&] {
+      all.source.bump(all.source.current_kind());
+      first.source.bump(first.source.current_kind());
+      if (c.parser_error) first.source.set_parser_has_errors(true);
+      ASSERT_EQ(first.source.current_kind(), all.source.current_kind());
+      ASSERT_EQ(first.source.checkpoint().tokens_position, all.source.checkpoint().tokens_position);
+    };
+    for (int i = 0; i < 5; ++i) bump_both();
+    ASSERT_EQ(first.source.current_kind(), TokenKind::Def);
+    EXPECT_EQ(all.source.tokens().size(), 10u);
+    EXPECT_LE(first.source.tokens().size(), 4u);
+
+    // The earliest newline of the trailing run of trivia is found among the
+    // counted tokens, and the list is cut there.
+    all.source.re_lex_logical_token();
+    first.source.re_lex_logical_token();
+    EXPECT_EQ(first.source.current_kind(), TokenKind::Newline);
+    EXPECT_EQ(first.source.current_range(), all.source.current_range());
+    EXPECT_EQ(first.source.checkpoint().tokens_position, all.source.checkpoint().tokens_position);
+    while (all.source.current_kind() != TokenKind::EndOfFile) bump_both();
+
+    all.source.bump(TokenKind::EndOfFile);
+    first.source.bump(TokenKind::EndOfFile);
+    TokenSource::Finished finished = std::move(first.source).finish();
+    EXPECT_TRUE(finished.tokens.empty());
+    EXPECT_EQ(finished.errors.size(), c.parser_error ? 0u : 1u);
+
+    // Back to before the error: stored again, as the other source does.
+    Fixture again(c.text);
+    again.source.keep_first_lexical_error_only();
+    const TokenSourceCheckpoint start = again.source.checkpoint();
+    for (int i = 0; i < 5; ++i) {
+      again.source.bump(again.source.current_kind());
+      if (c.parser_error) again.source.set_parser_has_errors(true);
+    }
+    again.source.rewind(start);
+    again.source.set_parser_has_errors(false);
+    consume_all(again.source);
+    Fixture plain(c.text);
+    consume_all(plain.source);
+    std::vector<TokenKind> expected = kinds_of(plain.source.tokens());
+    // The tokens before the next lexical error: the one at `$` again, or
+    // the unclosed bracket's at the end.
+    expected.resize(c.parser_error ? 12 : 4);
+    EXPECT_EQ(kinds_of(again.source.tokens()), expected);
+  }
+}
+
 TEST(TokenSource, ValuesAreTakenOnce) {
   Fixture f("name\n");
   ASSERT_EQ(f.source.current_value().tag(), TokenValueTag::Name);

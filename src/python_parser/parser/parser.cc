@@ -97,11 +97,26 @@ void Parser::bump_any_at_end() const {
   tolva::fatal("Parser::bump_any: the current token is the end of file at " + current_token_range().debug());
 }
 
+void Parser::report_first_error_only() {
+  report_ = ErrorReport::FirstOnly;
+  tokens_.keep_first_lexical_error_only();
+}
+
+bool Parser::count_error(TextRange range) {
+  if (nesting_exceeded_) return false;
+  if (error_count_ != 0 && last_error_start_ == range.start()) return false;
+  ++error_count_;
+  last_error_start_ = range.start();
+  if (report_ == ErrorReport::FirstOnly) {
+    watch_first_error_ = true;
+    tokens_.set_parser_has_errors(true);
+    return errors_.empty();
+  }
+  return true;
+}
+
 void Parser::add_error(ParseErrorType error, TextRange range) {
-  if (nesting_exceeded_) return;
-  if (!errors_.empty() && errors_.back().range.start() == range.start()) return;
-  errors_.push_back(ParseError{std::move(error), range});
-  if (report_ == ErrorReport::FirstOnly) watch_first_error_ = true;
+  if (count_error(range)) errors_.push_back(ParseError{std::move(error), range});
 }
 
 void Parser::add_error(ParseErrorType::Kind kind, TextRange range) { add_error(ParseErrorType(kind), range); }
@@ -111,7 +126,7 @@ void Parser::add_expected_token_error(TokenKind kind) {
 }
 
 void Parser::add_other_error(std::string_view text, TextRange range) {
-  add_error(ParseErrorType::other(std::string(text)), range);
+  if (count_error(range)) errors_.push_back(ParseError{ParseErrorType::other(std::string(text)), range});
 }
 
 void Parser::add_version_gated_error(std::uint8_t kind, std::uint8_t sub_kind, TextRange range,
@@ -122,8 +137,8 @@ void Parser::add_version_gated_error(std::uint8_t kind, std::uint8_t sub_kind, T
 
 ParserCheckpoint Parser::checkpoint() const {
   return ParserCheckpoint{
-      tokens_.checkpoint(), errors_.size(),     version_gated_errors_.size(), current_token_id_,
-      prev_token_end_,      recovery_context_, nesting_exceeded_,
+      tokens_.checkpoint(), error_count_,      last_error_start_, version_gated_errors_.size(),
+      current_token_id_,    prev_token_end_,   recovery_context_, nesting_exceeded_,
   };
 }
 
@@ -137,6 +152,9 @@ void Parser::rewind(const ParserCheckpoint& checkpoint) {
   if (errors_.size() > checkpoint.errors_position) {
     errors_.erase(errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.errors_position), errors_.end());
   }
+  error_count_ = checkpoint.errors_position;
+  last_error_start_ = checkpoint.last_error_start;
+  tokens_.set_parser_has_errors(report_ == ErrorReport::FirstOnly && error_count_ != 0);
   if (version_gated_errors_.size() > checkpoint.version_gated_errors_position) {
     version_gated_errors_.erase(
         version_gated_errors_.begin() + static_cast<std::ptrdiff_t>(checkpoint.version_gated_errors_position),
@@ -155,7 +173,9 @@ bool Parser::recover_in_list(RecoveryContextKind kind) {
     tokens_.re_lex_logical_token();
     return false;
   }
-  add_error(create_error(kind, current), current_token_range());
+  if (count_error(current_token_range())) {
+    errors_.push_back(ParseError{create_error(kind, current), current_token_range()});
+  }
   bump_any();
   return true;
 }
@@ -176,7 +196,9 @@ Parser::CommaListStep Parser::recover_in_comma_separated_list(RecoveryContextKin
   }
   if (first_element || current == TokenKind::Comma) {
     // A comma with no element before it, or a token no element can start.
-    add_error(create_error(kind, current), current_token_range());
+    if (count_error(current_token_range())) {
+      errors_.push_back(ParseError{create_error(kind, current), current_token_range()});
+    }
     if (current == TokenKind::Comma) {
       trailing_comma = current_token_range();
     } else {

@@ -55,7 +55,9 @@ namespace python_parser {
 // A snapshot of the whole parser state for speculative parsing.
 struct ParserCheckpoint {
   TokenSourceCheckpoint tokens;
+  // The number of errors recorded, and where the last of them starts.
   std::size_t errors_position = 0;
+  text_size::TextOffset last_error_start;
   std::size_t version_gated_errors_position = 0;
   std::uint32_t current_token_id = 0;
   text_size::TextOffset prev_token_end;
@@ -119,8 +121,10 @@ class Parser {
          TargetVersion target_version = kDefaultTargetVersion);
 
   // Makes this parse report only its first error (ErrorReport::FirstOnly);
-  // called before parse().
-  void report_first_error_only() { report_ = ErrorReport::FirstOnly; }
+  // called before parse(). Only the first error of each list is kept from
+  // then on: the others are counted, and a speculative reading that runs
+  // over junk holds no memory for its errors.
+  void report_first_error_only();
 
   Parser(const Parser&) = delete;
   Parser& operator=(const Parser&) = delete;
@@ -224,6 +228,7 @@ class Parser {
     tolva::check(node != nullptr, "Parser::add_error: no node");
     add_error(std::forward<Error>(error), range_of(*node));
   }
+  // The errors recorded; in a FirstOnly parse, only the first of them.
   const std::vector<ParseError>& errors() const { return errors_; }
 
   // Records `kind` (with `sub_kind`) at `range` when the target version is
@@ -358,6 +363,11 @@ class Parser {
   // and skips to the end of the file.
   void nesting_too_deep();
 
+  // Counts an error at `range` under the rules of add_error; true when it
+  // must also be stored. A FirstOnly parse stores its first error only, so
+  // a caller builds the error value (texts are heap strings) only then.
+  bool count_error(text_size::TextRange range);
+
   // In a FirstOnly parse with a parser error recorded, called as each token
   // is consumed: when no later step of the parse can change the first error
   // of the merged list, keeps it in settled_error_ and throws
@@ -366,7 +376,12 @@ class Parser {
 
   python_ast::Arena& arena_;
   TokenSource tokens_;
+  // The errors recorded (in a FirstOnly parse, the first one only: the
+  // answer needs no other, and the de-duplication rule only where the last
+  // one starts), how many there are and where the last one starts.
   std::vector<ParseError> errors_;
+  std::size_t error_count_ = 0;
+  text_size::TextOffset last_error_start_;
   std::vector<VersionGatedSyntaxError> version_gated_errors_;
   std::string_view source_;
   std::uint32_t current_token_id_ = 0;
@@ -402,9 +417,15 @@ class Parser {
 // errors recorded since the outermost one opened may still be dropped, so a
 // FirstOnly parse does not treat them as settled. Readings nest (they live
 // on the stack).
+//
+// A rewind also gives the arena back everything allocated since the reading
+// opened: the grammar keeps nothing that a rewound reading built (its nodes
+// and lists, the token values lexed on the way), so a reading that is read
+// again holds its memory once.
 class SpeculativeReading {
  public:
-  explicit SpeculativeReading(Parser& parser) : parser_(parser), checkpoint_(parser.checkpoint()) {
+  explicit SpeculativeReading(Parser& parser)
+      : parser_(parser), checkpoint_(parser.checkpoint()), arena_mark_(parser.arena().mark()) {
     if (parser_.speculations_++ == 0) {
       parser_.speculation_errors_position_ = checkpoint_.errors_position;
       parser_.speculation_lexical_errors_position_ = checkpoint_.tokens.lexer.errors_position;
@@ -414,12 +435,18 @@ class SpeculativeReading {
   SpeculativeReading& operator=(const SpeculativeReading&) = delete;
   ~SpeculativeReading() { --parser_.speculations_; }
 
-  // Puts the parser back where the reading opened (Parser::rewind).
-  void rewind() { parser_.rewind(checkpoint_); }
+  // Puts the parser back where the reading opened (Parser::rewind), and
+  // releases the arena to where it stood then. Nothing the reading built
+  // may be used afterwards.
+  void rewind() {
+    parser_.rewind(checkpoint_);
+    parser_.arena().release_to(arena_mark_);
+  }
 
  private:
   Parser& parser_;
   ParserCheckpoint checkpoint_;
+  python_ast::Arena::Mark arena_mark_;
 };
 
 // The elements of one list under construction, on the parser's scratch

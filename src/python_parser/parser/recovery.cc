@@ -179,7 +179,7 @@ RecoveryContextKind RecoveryContextSet::to_kind() const {
 
 bool is_enclosing_list_element_or_terminator(TokenKind token, RecoveryContextSet set) {
   for (std::uint32_t bits = set.bits(); bits != 0; bits &= bits - 1) {
-    RecoveryContextKind kind = RecoveryContextSet::from_bits(bits & (~bits + 1)).to_kind();
+    auto kind = static_cast<RecoveryContextKind>(std::countr_zero(bits));
     const ListRules& rules = kRules[static_cast<unsigned>(kind)];
     if (rules.regular.contains(token) || rules.recovery.contains(token) || rules.element.contains(token)) {
       return true;
