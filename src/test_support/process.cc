@@ -1,6 +1,7 @@
 #include "test_support/process.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+
+#include "test_support/threads.h"
 
 namespace test_support {
 
@@ -27,6 +30,26 @@ ScriptRun run_python_script(const std::string& python, std::string_view script, 
   std::error_code ignored;
   std::filesystem::remove(script_path, ignored);
   return run;
+}
+
+int in_forked_child(const std::function<bool()>& body) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    int status = 2;
+    try {
+      status = body() ? 0 : 1;
+    } catch (...) {
+    }
+    ::_exit(status);
+  }
+  if (child < 0) return -2;
+  int status = 0;
+  if (eventually([&] { return ::waitpid(child, &status, WNOHANG) == child; })) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  ::kill(child, SIGKILL);
+  ::waitpid(child, nullptr, 0);
+  return -1;
 }
 
 }  // namespace test_support

@@ -1,7 +1,9 @@
 #pragma once
 
-// Running a peer script under an interpreter and reading what it prints.
+// Child processes in tests: running a peer script under an interpreter and
+// reading what it prints, and running a body in a forked child.
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,5 +19,10 @@ struct ScriptRun {
 // it under `python` with the words of `arguments` (the shell splits them) and
 // returns its standard output; the file is removed afterwards.
 ScriptRun run_python_script(const std::string& python, std::string_view script, const std::string& arguments);
+
+// The exit status of a forked child that runs `body`: 0 when it returned
+// true, 1 when false, 2 when it threw, -1 when it did not exit by itself
+// within the hang guard (it is killed then), -2 when there is no child.
+int in_forked_child(const std::function<bool()>& body);
 
 }  // namespace test_support

@@ -2,49 +2,30 @@
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <thread>
 #include <vector>
 
+#include "test_support/process.h"
+#include "test_support/threads.h"
 #include "test_support/tolva_ast/failing_allocation.h"
 
 namespace tolva_ast {
 namespace {
 
+using test_support::eventually;
+using test_support::in_forked_child;
+using test_support::Gate;
+
 using Cache = OnceCache<std::shared_ptr<const int>>;
 constexpr OnceCacheTexts kTexts{.map_poisoned = "map poisoned", .entry_poisoned_for = "entry poisoned for "};
 
 tolva::Result<std::shared_ptr<const int>> value(int v) { return std::make_shared<const int>(v); }
-
-// A one-shot gate with a timeout, so a broken cache fails the test instead
-// of hanging it.
-class Gate {
- public:
-  void open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool wait() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
 
 TEST(OnceCache, ComputesEachKeyOnceAndKeepsFailuresToo) {
   Cache cache(kTexts);
@@ -216,30 +197,6 @@ TEST(OnceCache, AFatalErrorPoisonsItsEntryOnly) {
   release.open();
   failing.join();
   waiter.join();
-}
-
-// The exit status of a forked child that runs `body`: 0 when it returned
-// true, 1 when false, 2 when it threw, -1 when it did not exit by itself
-// within ten seconds (it is killed then).
-int in_forked_child(const std::function<bool()>& body) {
-  const pid_t child = fork();
-  if (child == 0) {
-    int status = 2;
-    try {
-      status = body() ? 0 : 1;
-    } catch (...) {
-    }
-    _exit(status);
-  }
-  if (child < 0) return -2;
-  for (int waited = 0; waited < 1000; ++waited) {
-    int status = 0;
-    if (waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  return -1;
 }
 
 TEST(OnceCache, AForkedChildComputesAfreshWhatWasInFlightAndTheParentGoesOn) {

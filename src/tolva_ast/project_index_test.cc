@@ -1,27 +1,29 @@
 #include "tolva_ast/project_index.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "test_support/process.h"
+#include "test_support/threads.h"
 #include "test_support/tolva_ast/fake_filesystem.h"
 #include "test_support/tolva_ast/test_files.h"
 #include "tolva_ast/project_index_probe.h"
 
 namespace tolva_ast {
 namespace {
+
+using test_support::eventually;
+using test_support::in_forked_child;
+using test_support::Gate;
 
 using testing::ProjectIndexProbe;
 using testing_support::FakeFileSystem;
@@ -50,16 +52,6 @@ std::shared_ptr<FakeFileSystem> fake(Sources files) {
   Files listing;
   for (const auto& [path, text] : files) listing.push_back(path);
   return std::make_shared<FakeFileSystem>(std::move(files), std::move(listing));
-}
-
-// Waits up to ten seconds for `done`.
-template <class Done>
-bool eventually(Done&& done) {
-  for (int i = 0; i < 2000; ++i) {
-    if (done()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return done();
 }
 
 TEST(AstProjectIndex, ProjectLookupsWalkTheListInOrderAndCompareTheModule) {
@@ -395,48 +387,6 @@ TEST(AstProjectIndex, AWorkerThatMeetsAFatalErrorEndsAndTheOthersGoOn) {
   ASSERT_TRUE(eventually([&] { return fs->total_reads() == expected_reads; }));
   EXPECT_EQ(index.get_parsed_ast_file("/w/v0.py").error(), "typed AST cache lock poisoned for /w/v0.py");
   EXPECT_EQ(index.function_ast("v15", "helper_15")->module, "v15");
-}
-
-class Gate {
- public:
-  void open() {
-    std::lock_guard lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  bool wait() {
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return open_; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-};
-
-// The exit status of a forked child that runs `body`: 0 when it returned
-// true, 1 when false, 2 when it threw, -1 when it did not exit by itself
-// within ten seconds (it is killed then).
-int in_forked_child(const std::function<bool()>& body) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    int status = 2;
-    try {
-      status = body() ? 0 : 1;
-    } catch (...) {
-    }
-    ::_exit(status);
-  }
-  if (child < 0) return -2;
-  for (int waited = 0; waited < 1000; ++waited) {
-    int status = 0;
-    if (::waitpid(child, &status, WNOHANG) == child) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ::kill(child, SIGKILL);
-  ::waitpid(child, nullptr, 0);
-  return -1;
 }
 
 // Where a thread stands once it has stored a listed file's analysis and

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/fatal_error.h"
+#include "test_support/threads.h"
 #include "tolva_ast/ast_filesystem.h"
 
 namespace tolva_ast::testing_support {
@@ -66,7 +67,7 @@ class FakeFileSystem final : public AstFileSystem {
   // read_to_string at once; false on timeout.
   bool wait_for_readers(int count) const {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return in_read_ >= count; });
+    return changed_.wait_for(lock, test_support::kHangGuard, [&] { return in_read_ >= count; });
   }
 
   int reads(std::string_view path) const {
