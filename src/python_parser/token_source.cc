@@ -131,7 +131,7 @@ TokenSource::Finished TokenSource::finish() && {
   if (lexer_.current_kind() != TokenKind::EndOfFile) tolva::fatal("TokenSource was not fully consumed");
   if (counted_ != 0) {
     // Only a parse with an error counts tokens, and hands over none.
-    if (!(first_error_only_ && (parser_has_errors_ || lexer_.error_count() != 0))) {
+    if (!checked_parse_has_error()) {
       tolva::fatal("TokenSource: tokens were only counted in a parse without an error");
     }
     if (last_counted_kind_ != TokenKind::EndOfFile) {

@@ -121,13 +121,18 @@ class TokenSource {
   // Moves the lexer to the next significant token, recording trivia.
   void advance();
   void push_current(python_ast::TokenKind kind) {
-    if (counted_ == 0 && !(first_error_only_ && (parser_has_errors_ || lexer_.error_count() != 0))) [[likely]] {
+    if (counted_ == 0 && !checked_parse_has_error()) [[likely]] {
       tokens_.push_back(python_ast::Token{lexer_.current_range(), lexer_.current_flags(), kind});
     } else {
       count_current(kind);
     }
   }
   void count_current(python_ast::TokenKind kind);
+  // Whether this is a parse that reports its first error only and has one:
+  // its tokens are counted from then on, never stored.
+  bool checked_parse_has_error() const {
+    return first_error_only_ && (parser_has_errors_ || lexer_.error_count() != 0);
+  }
   // The earliest non-logical newline of the run of trivia at the end of
   // the stored tokens.
   TrailingNewline stored_trailing_newline() const;

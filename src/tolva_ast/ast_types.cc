@@ -34,19 +34,19 @@ template <class Visit>
 void for_each_line(std::string_view text, Visit&& visit) {
   std::size_t at = 0;
   while (at < text.size()) {
-    const std::size_t break_at = text.find_first_of("\r\n", at);
-    if (break_at == std::string_view::npos) {
-      visit(at, text.size(), text.size());
-      return;
-    }
-    const std::size_t next =
-        text[break_at] == '\r' && break_at + 1 < text.size() && text[break_at + 1] == '\n' ? break_at + 2 : break_at + 1;
-    visit(at, break_at, next);
-    at = next;
+    const LineBreak line_break = next_line_break(text, at);
+    visit(at, line_break.at, line_break.at + line_break.length);
+    at = line_break.at + line_break.length;
   }
 }
 
 }  // namespace
+
+LineBreak next_line_break(std::string_view text, std::size_t offset) {
+  const std::size_t at = text.find_first_of("\r\n", offset);
+  if (at == std::string_view::npos) return {text.size(), 0};
+  return {at, text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? std::size_t{2} : std::size_t{1}};
+}
 
 std::string ClassSource::text() const {
   const std::string_view cut = lines();

@@ -401,6 +401,15 @@ class LocationSlice {
   std::uint32_t end_ = 0;
 };
 
+// A line break as the line index counts them: "\n", "\r\n" or a lone "\r".
+struct LineBreak {
+  std::size_t at;      // the break's first byte, or the end of the text
+  std::size_t length;  // 0 at the end of the text
+};
+
+// The first line break of `text` at or after `offset`.
+LineBreak next_line_break(std::string_view text, std::size_t offset);
+
 // The source of a feature class: whole lines of a file's text, from the
 // line of its first decorator through the line break after its last
 // statement, dedented when read. The text is shared by the classes of one

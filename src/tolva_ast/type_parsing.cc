@@ -203,19 +203,6 @@ void append_white_space_split(std::string_view text, std::vector<std::string>& o
   if (in_piece) out.emplace_back(text.substr(piece_start));
 }
 
-// Line breaks, as the line index counts them: "\n", "\r\n" and a lone "\r".
-struct LineBreak {
-  std::size_t at;      // the break's first byte, or the end of the text
-  std::size_t length;  // 0 at the end of the text
-};
-
-// The first line break at or after `offset`.
-LineBreak next_line_break(std::string_view text, std::size_t offset) {
-  const std::size_t at = text.find_first_of("\r\n", offset);
-  if (at == std::string_view::npos) return {text.size(), 0};
-  return {at, text[at] == '\r' && at + 1 < text.size() && text[at + 1] == '\n' ? std::size_t{2} : std::size_t{1}};
-}
-
 // The start of the line of `offset`: after the last line break before it,
 // or 0.
 std::size_t line_start(std::string_view text, std::size_t offset) {
