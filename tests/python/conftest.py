@@ -2,7 +2,9 @@
 
 import os
 import pathlib
+import subprocess
 import sys
+import textwrap
 import threading
 
 import pytest
@@ -14,6 +16,19 @@ sys.path.insert(0, str(_BUILD / "python"))
 # For tests that run the module in a subprocess or inspect the built file.
 EXTENSION_DIR = _BUILD / "python"
 REPO_ROOT = _ROOT
+
+
+def with_extension(code):
+    """The script `code` (dedented), with the freshly built extension first
+    on its sys.path, for an interpreter of its own."""
+    return f"import sys\nsys.path.insert(0, {str(EXTENSION_DIR)!r})\n" + textwrap.dedent(code)
+
+
+def run_in_fresh_interpreter(code, timeout, env=None):
+    """Runs `code` (see with_extension) in a new process of this interpreter;
+    the completed process, its output as text."""
+    return subprocess.run([sys.executable, "-c", with_extension(code)], capture_output=True, text=True,
+                          timeout=timeout, env=env)
 
 # The differential runs against the standard library's fromisoformat need
 # Python 3.11 or later: before 3.11 it reads only what isoformat() writes (no

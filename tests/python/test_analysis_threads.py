@@ -2,7 +2,6 @@
 exiting while indexing threads still run (in subprocesses)."""
 
 import os
-import subprocess
 import sys
 import textwrap
 import threading
@@ -11,15 +10,14 @@ import time
 import pytest
 
 import tolva_rs
-from conftest import EXTENSION_DIR, errors_on_threads
+from conftest import errors_on_threads, run_in_fresh_interpreter
 from analysis_fixtures import write_large_project, write_project
 
 TIMEOUT = 120
 
 
 def _run_script(code, timeout=TIMEOUT):
-    script = f"import sys\nsys.path.insert(0, {str(EXTENSION_DIR)!r})\n" + textwrap.dedent(code)
-    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout)
+    return run_in_fresh_interpreter(code, timeout)
 
 
 class Ticker:

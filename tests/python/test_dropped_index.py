@@ -5,14 +5,12 @@ fresh interpreter, whose threads and resident memory are its own."""
 
 import json
 import os
-import subprocess
-import sys
 import textwrap
 
 import pytest
 
 from analysis_fixtures import write_large_project
-from conftest import EXTENSION_DIR
+from conftest import run_in_fresh_interpreter
 
 TIMEOUT = 300
 
@@ -41,8 +39,7 @@ _HELPERS = textwrap.dedent("""
 
 
 def _run(code):
-    script = f"import sys\nsys.path.insert(0, {str(EXTENSION_DIR)!r})\n" + _HELPERS + textwrap.dedent(code)
-    completed = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=TIMEOUT)
+    completed = run_in_fresh_interpreter(_HELPERS + textwrap.dedent(code), TIMEOUT)
     assert completed.returncode == 0, completed.stderr
     return json.loads(completed.stdout.strip().splitlines()[-1])
 

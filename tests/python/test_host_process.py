@@ -7,22 +7,19 @@ instead of the run."""
 
 import os
 import signal
-import subprocess
 import sys
 import textwrap
 
 import pytest
 
 from analysis_fixtures import write_large_project
-from conftest import EXTENSION_DIR
+from conftest import run_in_fresh_interpreter
 
 TIMEOUT = 120
 
 
 def _run_script(code, timeout=TIMEOUT, env=None):
-    script = f"import sys\nsys.path.insert(0, {str(EXTENSION_DIR)!r})\n" + textwrap.dedent(code)
-    return subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=timeout,
-                          env=env)
+    return run_in_fresh_interpreter(code, timeout, env)
 
 
 def _project_preamble(root, files):

@@ -18,7 +18,7 @@ import textwrap
 import pytest
 
 from analysis_fixtures import write_large_project
-from conftest import EXTENSION_DIR
+from conftest import EXTENSION_DIR, with_extension
 
 HOLD_LIBRARY = EXTENSION_DIR.parent / "test_fixtures" / "tolva_fork_hold.so"
 
@@ -85,8 +85,7 @@ def run_held_fork(call, setup, ask, finish, project_root, files):
     the child, then the release of the held threads, `finish` and `ask()` in
     the parent. Returns (held, the child's answer, the parent's answer)."""
     assert HOLD_LIBRARY.exists(), f"{HOLD_LIBRARY} is built with the extension (target tolva_fork_hold)"
-    script = "\n".join([
-        f"import sys\nsys.path.insert(0, {str(EXTENSION_DIR)!r})",
+    script = with_extension("\n".join([
         f"root = {str(project_root)!r}\nfiles = {files!r}",
         textwrap.dedent(HELD_FORK_PREAMBLE),
         f"def ask():\n    return {ask}",
@@ -96,7 +95,7 @@ def run_held_fork(call, setup, ask, finish, project_root, files):
         "os.close(release)  # the held threads go on",
         textwrap.dedent(finish),
         "print(json.dumps([held, child, ask()]))",
-    ])
+    ]))
     notify_read, notify_write = os.pipe()
     release_read, release_write = os.pipe()
     env = dict(os.environ, LD_PRELOAD=str(HOLD_LIBRARY), TOLVA_HOLD=call,
